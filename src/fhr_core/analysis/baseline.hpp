@@ -1,0 +1,19 @@
+// Baseline fetal heart rate of a span of the series.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "fhr_core/analysis/series.hpp"
+#include "fhr_core/model/report.hpp"
+
+namespace fhr_core::analysis {
+
+// 10 % trimmed mean of the present fetal values in [from_ms, to_ms], rounded
+// to a multiple of 5; absent with fewer than 120 values.
+std::optional<std::int32_t> estimate_baseline(const Series& series, std::int64_t from_ms,
+                                              std::int64_t to_ms);
+
+std::optional<BaselineClass> classify_baseline(std::optional<std::int32_t> baseline_bpm);
+
+}  // namespace fhr_core::analysis

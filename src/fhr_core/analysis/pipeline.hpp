@@ -1,0 +1,32 @@
+// The two entry pipelines, from input text to report text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "fhr_core/model/result.hpp"
+
+namespace fhr_core::analysis {
+
+struct CsvOptions {
+    std::string_view channel = "HR1";
+    std::optional<std::uint8_t> ga_weeks;
+    std::optional<std::uint32_t> window_min;
+    std::uint32_t step_sec = 60;
+    bool last_only = false;
+};
+
+// The most windows one call may produce; a recording that would need more
+// (one row with a mistyped year, say) is rejected before any analysis.
+inline constexpr std::uint64_t kMaxRollingWindows = 1'000'000;
+
+// Reads the CSV, checks window_min and the channel (in that order), analyses
+// and writes the report. Failures are the ValueError messages.
+Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options);
+
+// Reads the request, analyses it in chunk mode and writes the report.
+Result<std::string> analyze_json_text(std::string_view request_json);
+
+}  // namespace fhr_core::analysis

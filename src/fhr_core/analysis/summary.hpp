@@ -1,0 +1,32 @@
+// Value summaries, the quantile index rule and the sorting of value lists.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace fhr_core::analysis {
+
+struct ValueSummary {
+    std::optional<double> min;
+    std::optional<double> p05;
+    std::optional<double> mean;
+    std::optional<double> median;
+    std::optional<double> p95;
+    std::optional<double> max;
+    std::optional<double> std_dev;
+};
+
+// Stable ascending sort by IEEE 754 total order.
+void sort_total_order(std::vector<double>& values);
+
+// min(n - 1, round((n - 1) * q)), halves away from zero. n must be positive.
+std::size_t quantile_index(std::size_t n, double q);
+
+// Element at quantile q of an ascending, non-empty list.
+double quantile(const std::vector<double>& sorted, double q);
+
+// Sorts `values` in place and summarizes them; all fields absent when empty.
+ValueSummary summarize_values(std::vector<double>& values);
+
+}  // namespace fhr_core::analysis

@@ -1,0 +1,88 @@
+// Input records: one monitor sample, the parsed recording, its summary, the
+// fetal channel selector and the analysis options.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fhr_core/model/result.hpp"
+
+namespace fhr_core {
+
+// Which of the three fetal heart-rate fields of a sample is analysed.
+class FetalChannel {
+public:
+    enum Value : std::uint8_t { HR1 = 0, HR2 = 1, HR3 = 2 };
+
+    constexpr FetalChannel() = default;
+    constexpr FetalChannel(Value value) : value_(value) {}
+
+    // Trims white space, upper-cases ASCII letters and accepts HR1, HR2, HR3.
+    // Fails with "unsupported fetal channel: {trimmed upper-cased text}".
+    static Result<FetalChannel> parse(std::string_view text);
+
+    constexpr Value value() const { return value_; }
+    std::string_view name() const;
+
+    friend constexpr bool operator==(FetalChannel a, FetalChannel b) { return a.value_ == b.value_; }
+
+private:
+    Value value_ = HR1;
+};
+
+// One monitor time point. An absent value means no usable number was given.
+struct MonitorSample {
+    std::optional<double> hr1;
+    std::optional<double> hr2;
+    std::optional<double> hr3;
+    std::optional<double> hrm;
+    std::optional<double> toco;
+    std::string timestamp;          // display text; parses back to timestamp_ms
+    std::int64_t timestamp_ms = 0;  // milliseconds since 1970-01-01T00:00:00Z
+
+    // The fetal value of the selected channel.
+    const std::optional<double>& fetal(FetalChannel channel) const {
+        switch (channel.value()) {
+            case FetalChannel::HR2: return hr2;
+            case FetalChannel::HR3: return hr3;
+            case FetalChannel::HR1: break;
+        }
+        return hr1;
+    }
+};
+
+// The parsed recording: samples sorted stably by timestamp_ms.
+struct InputData {
+    std::vector<MonitorSample> samples;
+    std::size_t out_of_order_rows = 0;
+    std::size_t duplicate_timestamps = 0;
+};
+
+// What the report prints under "input".
+struct InputSummary {
+    std::size_t rows = 0;
+    std::optional<std::string> start_timestamp;
+    std::optional<std::string> end_timestamp;
+    double duration_seconds = 0.0;
+    std::size_t out_of_order_rows = 0;
+    std::size_t duplicate_timestamps = 0;
+};
+
+// Options an entry path hands to the window driver.
+struct AnalysisConfig {
+    std::optional<std::uint32_t> window_minutes;  // present: rolling mode; absent: chunk mode
+    std::uint32_t step_seconds = 60;
+    std::optional<std::uint8_t> gestational_age_weeks;
+    FetalChannel fetal_channel = FetalChannel::HR1;
+};
+
+// Counts the rows whose time is below that of the row before them, then sorts
+// the samples stably by time and counts neighbouring equal times. Both readers
+// finish with this step.
+void finish_input(InputData& input);
+
+}  // namespace fhr_core
