@@ -1,0 +1,58 @@
+#include "fhr_core/analysis/pipeline.hpp"
+
+#include <utility>
+
+#include "fhr_core/analysis/driver.hpp"
+#include "fhr_core/analysis/report_writer.hpp"
+#include "fhr_core/csv_input/csv_reader.hpp"
+#include "fhr_core/json_input/request_reader.hpp"
+
+namespace fhr_core::analysis {
+namespace {
+
+constexpr std::uint32_t kMinWindowMinutes = 10;
+constexpr std::uint32_t kMaxWindowMinutes = 30;
+
+}  // namespace
+
+Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options) {
+    auto input = csv_input::read_monitor_csv_str(csv_text);
+    if (!input) return Failure{std::move(input).error()};
+    if (options.window_min &&
+        (*options.window_min < kMinWindowMinutes || *options.window_min > kMaxWindowMinutes)) {
+        return Failure{"window_min must be between 10 and 30"};
+    }
+    auto channel = FetalChannel::parse(options.channel);
+    if (!channel) return Failure{std::move(channel).error()};
+
+    AnalysisConfig config;
+    config.window_minutes = options.window_min;
+    config.step_seconds = options.step_sec == 0 ? 1 : options.step_sec;
+    config.gestational_age_weeks = options.ga_weeks;
+    config.fetal_channel = *channel;
+
+    // A single mistyped year can stretch a recording over millennia; refuse
+    // before analysing rather than run for days and exhaust memory.
+    const std::uint64_t windows = window_count(*input, config);
+    if (config.window_minutes && windows > kMaxRollingWindows) {
+        return Failure{"recording spans " + std::to_string(windows) +
+                       " analysis windows; at most 1000000 are supported"};
+    }
+
+    AnalysisReport report = analyze_rolling_windows(*input, config);
+    if (options.last_only && report.windows.size() >= 2) {
+        WindowAnalysis last = std::move(report.windows.back());
+        report.windows.clear();
+        report.windows.push_back(std::move(last));
+    }
+    return report_as_json(report);
+}
+
+Result<std::string> analyze_json_text(std::string_view request_json) {
+    auto request = json_input::read_analysis_request_json(request_json);
+    if (!request) return Failure{std::move(request).error()};
+    const AnalysisReport report = analyze_rolling_windows(request->input, request->config);
+    return report_as_json(report);
+}
+
+}  // namespace fhr_core::analysis

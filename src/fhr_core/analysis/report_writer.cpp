@@ -1,0 +1,320 @@
+#include "fhr_core/analysis/report_writer.hpp"
+
+#include <charconv>
+#include <cmath>
+
+namespace fhr_core::analysis {
+namespace {
+
+constexpr std::string_view kIndentUnit = "  ";
+constexpr int kDecimals = 3;
+
+void indent(std::string& out, int level) {
+    for (int i = 0; i < level; ++i) out.append(kIndentUnit);
+}
+
+void key(std::string& out, int level, std::string_view name) {
+    indent(out, level);
+    out.push_back('"');
+    out.append(name);
+    out.append("\": ");
+}
+
+void end_line(std::string& out, bool comma) {
+    if (comma) out.push_back(',');
+    out.push_back('\n');
+}
+
+void append_escaped(std::string& out, std::string_view text) {
+    out.push_back('"');
+    out.append(escape_json(text));
+    out.push_back('"');
+}
+
+template <class Integer>
+void append_integer(std::string& out, Integer value) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+void push_json_line(std::string& out, int level, std::string_view name, std::string_view value, bool comma) {
+    key(out, level, name);
+    append_escaped(out, value);
+    end_line(out, comma);
+}
+
+void push_json_option(std::string& out, int level, std::string_view name,
+                      const std::optional<std::string_view>& value) {
+    key(out, level, name);
+    if (value) {
+        append_escaped(out, *value);
+    } else {
+        out.append("null");
+    }
+    end_line(out, true);
+}
+
+void push_json_number(std::string& out, int level, std::string_view name, double value, bool comma) {
+    key(out, level, name);
+    append_fixed3(out, value);
+    end_line(out, comma);
+}
+
+void push_json_option_number(std::string& out, int level, std::string_view name,
+                             const std::optional<double>& value, bool comma) {
+    key(out, level, name);
+    if (value) {
+        append_fixed3(out, *value);
+    } else {
+        out.append("null");
+    }
+    end_line(out, comma);
+}
+
+void push_json_usize(std::string& out, int level, std::string_view name, std::uint64_t value, bool comma) {
+    key(out, level, name);
+    append_integer(out, value);
+    end_line(out, comma);
+}
+
+void push_json_bool(std::string& out, int level, std::string_view name, bool value) {
+    key(out, level, name);
+    out.append(value ? "true" : "false");
+    end_line(out, true);
+}
+
+void push_string_array(std::string& out, int level, std::string_view name,
+                       const std::vector<std::string>& values, bool comma) {
+    key(out, level, name);
+    out.push_back('[');
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i != 0) out.append(", ");
+        append_escaped(out, values[i]);
+    }
+    out.push_back(']');
+    end_line(out, comma);
+}
+
+template <class T>
+std::optional<std::string_view> optional_text(const std::optional<T>& value) {
+    if (!value) return std::nullopt;
+    return to_text(*value);
+}
+
+// An array of event objects: always two lines at least, never "[]".
+template <class Event, class WriteFields>
+void push_event_array(std::string& out, std::string_view name, const std::vector<Event>& events,
+                      WriteFields write_fields) {
+    key(out, 3, name);
+    out.append("[\n");
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        indent(out, 4);
+        out.append("{\n");
+        write_fields(events[i]);
+        indent(out, 4);
+        out.push_back('}');
+        end_line(out, i + 1 != events.size());
+    }
+    indent(out, 3);
+    out.append("],\n");
+}
+
+void write_diagnostics(std::string& out, const CategoryIiiDiagnostics& d) {
+    indent(out, 3);
+    out.append("\"category_iii_diagnostics\": {\n");
+    push_json_bool(out, 4, "cat_iii_candidate", d.cat_iii_candidate);
+    push_string_array(out, 4, "cat_iii_blockers", d.cat_iii_blockers, true);
+    push_json_bool(out, 4, "variability_near_absent", d.variability_near_absent);
+    push_json_bool(out, 4, "recurrent_late_candidate", d.recurrent_late_candidate);
+    push_json_bool(out, 4, "recurrent_variable_candidate", d.recurrent_variable_candidate);
+    push_json_line(out, 4, "toco_recurrence_confidence", to_text(d.toco_recurrence_confidence), true);
+    push_json_line(out, 4, "late_decel_timing_confidence", to_text(d.late_decel_timing_confidence), false);
+    indent(out, 3);
+    out.append("},\n");
+}
+
+void write_features(std::string& out, const WindowFeatures& f) {
+    indent(out, 3);
+    out.append("\"features\": {\n");
+    push_json_option_number(out, 4, "fetal_hr_min_bpm", f.fetal_hr_min_bpm, true);
+    push_json_option_number(out, 4, "fetal_hr_p05_bpm", f.fetal_hr_p05_bpm, true);
+    push_json_option_number(out, 4, "fetal_hr_mean_bpm", f.fetal_hr_mean_bpm, true);
+    push_json_option_number(out, 4, "fetal_hr_median_bpm", f.fetal_hr_median_bpm, true);
+    push_json_option_number(out, 4, "fetal_hr_p95_bpm", f.fetal_hr_p95_bpm, true);
+    push_json_option_number(out, 4, "fetal_hr_max_bpm", f.fetal_hr_max_bpm, true);
+    push_json_option_number(out, 4, "fetal_hr_std_dev_bpm", f.fetal_hr_std_dev_bpm, true);
+    push_json_option_number(out, 4, "baseline_delta_mean_bpm", f.baseline_delta_mean_bpm, true);
+    push_json_usize(out, 4, "fetal_hr_seconds_below_110", f.fetal_hr_seconds_below_110, true);
+    push_json_usize(out, 4, "fetal_hr_seconds_110_to_160", f.fetal_hr_seconds_110_to_160, true);
+    push_json_usize(out, 4, "fetal_hr_seconds_above_160", f.fetal_hr_seconds_above_160, true);
+    push_json_number(out, 4, "fetal_hr_percent_below_110", f.fetal_hr_percent_below_110, true);
+    push_json_number(out, 4, "fetal_hr_percent_110_to_160", f.fetal_hr_percent_110_to_160, true);
+    push_json_number(out, 4, "fetal_hr_percent_above_160", f.fetal_hr_percent_above_160, true);
+    push_json_usize(out, 4, "acceleration_count", f.acceleration_count, true);
+    push_json_usize(out, 4, "deceleration_count", f.deceleration_count, true);
+    push_json_usize(out, 4, "prolonged_deceleration_count", f.prolonged_deceleration_count, true);
+    push_json_number(out, 4, "total_deceleration_seconds", f.total_deceleration_seconds, true);
+    push_json_option_number(out, 4, "deepest_deceleration_nadir_bpm", f.deepest_deceleration_nadir_bpm, true);
+    push_json_option_number(out, 4, "max_deceleration_depth_bpm", f.max_deceleration_depth_bpm, true);
+    push_json_usize(out, 4, "contraction_count", f.contraction_count, true);
+    push_json_number(out, 4, "contractions_per_10_min", f.contractions_per_10_min, true);
+    push_json_option_number(out, 4, "toco_mean", f.toco_mean, true);
+    push_json_option_number(out, 4, "toco_max", f.toco_max, true);
+    push_json_option_number(out, 4, "maternal_hr_mean_bpm", f.maternal_hr_mean_bpm, true);
+    push_json_option_number(out, 4, "fetal_maternal_mean_difference_bpm",
+                            f.fetal_maternal_mean_difference_bpm, false);
+    indent(out, 3);
+    out.append("},\n");
+}
+
+void write_data_quality(std::string& out, const DataQuality& q) {
+    indent(out, 3);
+    out.append("\"data_quality\": {\n");
+    push_json_usize(out, 4, "expected_seconds", q.expected_seconds, true);
+    push_json_usize(out, 4, "raw_samples", q.raw_samples, true);
+    push_json_number(out, 4, "fetal_usable_ratio", q.fetal_usable_ratio, true);
+    push_json_number(out, 4, "maternal_usable_ratio", q.maternal_usable_ratio, true);
+    push_json_number(out, 4, "toco_usable_ratio", q.toco_usable_ratio, true);
+    push_json_number(out, 4, "suspected_maternal_capture_ratio", q.suspected_maternal_capture_ratio, false);
+    indent(out, 3);
+    out.append("},\n");
+}
+
+void write_window(std::string& out, const WindowAnalysis& w) {
+    push_json_line(out, 3, "window_start", w.window_start, true);
+    push_json_line(out, 3, "window_end", w.window_end, true);
+    push_json_number(out, 3, "duration_seconds", w.duration_seconds, true);
+    push_json_line(out, 3, "classification", to_text(w.classification), true);
+    push_json_line(out, 3, "alert_level", to_text(w.alert_level), true);
+    key(out, 3, "baseline_bpm");
+    if (w.baseline_bpm) {
+        append_integer(out, *w.baseline_bpm);
+    } else {
+        out.append("null");
+    }
+    end_line(out, true);
+    push_json_option(out, 3, "baseline_class", optional_text(w.baseline_class));
+    push_json_option_number(out, 3, "variability_bpm", w.variability_bpm, true);
+    push_json_option(out, 3, "variability_class", optional_text(w.variability_class));
+    push_json_bool(out, 3, "sinusoidal_pattern", w.sinusoidal_pattern);
+    write_diagnostics(out, w.category_iii_diagnostics);
+    write_features(out, w.features);
+
+    push_event_array(out, "acceleration_events", w.acceleration_events, [&](const AccelerationEvent& e) {
+        push_json_line(out, 5, "start", e.start, true);
+        push_json_line(out, 5, "end", e.end, true);
+        push_json_number(out, 5, "duration_seconds", e.duration_seconds, true);
+        push_json_number(out, 5, "peak_bpm", e.peak_bpm, false);
+    });
+    push_event_array(out, "deceleration_events", w.deceleration_events, [&](const DecelerationEvent& e) {
+        push_json_line(out, 5, "start", e.start, true);
+        push_json_line(out, 5, "end", e.end, true);
+        push_json_number(out, 5, "duration_seconds", e.duration_seconds, true);
+        push_json_number(out, 5, "nadir_bpm", e.nadir_bpm, true);
+        push_json_number(out, 5, "depth_bpm", e.depth_bpm, true);
+        push_json_number(out, 5, "onset_to_nadir_seconds", e.onset_to_nadir_seconds, true);
+        push_json_line(out, 5, "kind", to_text(e.kind), false);
+    });
+    push_event_array(out, "contraction_events", w.toco_summary.contraction_events,
+                     [&](const ContractionEvent& e) {
+                         push_json_line(out, 5, "start", e.start, true);
+                         push_json_line(out, 5, "peak", e.peak, true);
+                         push_json_line(out, 5, "end", e.end, true);
+                         push_json_number(out, 5, "duration_seconds", e.duration_seconds, true);
+                         push_json_number(out, 5, "peak_toco", e.peak_toco, false);
+                     });
+
+    write_data_quality(out, w.data_quality);
+    push_json_usize(out, 3, "contractions", w.toco_summary.contraction_events.size(), true);
+    push_json_number(out, 3, "contractions_per_10_min", w.toco_summary.contractions_per_10_min, true);
+    key(out, 3, "tachysystole");
+    out.append(!w.toco_summary.tachysystole ? "null" : (*w.toco_summary.tachysystole ? "true" : "false"));
+    end_line(out, true);
+    push_string_array(out, 3, "reasons", w.reasons, true);
+    push_string_array(out, 3, "high_risk_features", w.high_risk_features, true);
+    push_string_array(out, 3, "protective_features", w.protective_features, true);
+    push_string_array(out, 3, "alert_suppression_reasons", w.alert_suppression_reasons, true);
+    push_string_array(out, 3, "limitations", w.limitations, false);
+}
+
+// A rough size of one window's text, to reserve the output once.
+constexpr std::size_t kWindowTextEstimate = 4096;
+
+}  // namespace
+
+std::string escape_json(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    // Backslashes are doubled before quotes and line feeds gain theirs, so the
+    // three replacements never see each other's output.
+    for (char c : text) {
+        switch (c) {
+            case '\\': out.append("\\\\"); break;
+            case '"': out.append("\\\""); break;
+            case '\n': out.append("\\n"); break;
+            default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+void append_fixed3(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out.append("NaN");
+        return;
+    }
+    if (std::isinf(value)) {
+        out.append(value < 0 ? "-inf" : "inf");
+        return;
+    }
+    // The largest finite double has 309 integer digits.
+    char buffer[320];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, kDecimals);
+    out.append(buffer, result.ptr);
+}
+
+std::string report_as_json(const AnalysisReport& report) {
+    std::string out;
+    out.reserve(1024 + report.windows.size() * kWindowTextEstimate);
+    out.append("{\n");
+    push_json_line(out, 1, "channel", report.config.fetal_channel.name(), true);
+    push_json_line(out, 1, "analysis_mode", report.config.window_minutes ? "rolling" : "chunk", true);
+    key(out, 1, "requested_window_minutes");
+    if (report.config.window_minutes) {
+        append_integer(out, *report.config.window_minutes);
+    } else {
+        out.append("null");
+    }
+    end_line(out, true);
+    key(out, 1, "step_seconds");
+    append_integer(out, report.config.step_seconds);
+    end_line(out, true);
+
+    const InputSummary& input = report.input;
+    out.append("  \"input\": {\n");
+    push_json_usize(out, 2, "rows", input.rows, true);
+    push_json_option(out, 2, "start_timestamp", input.start_timestamp
+                                                    ? std::optional<std::string_view>(*input.start_timestamp)
+                                                    : std::nullopt);
+    push_json_option(out, 2, "end_timestamp", input.end_timestamp
+                                                  ? std::optional<std::string_view>(*input.end_timestamp)
+                                                  : std::nullopt);
+    push_json_number(out, 2, "duration_seconds", input.duration_seconds, true);
+    push_json_usize(out, 2, "out_of_order_rows", input.out_of_order_rows, true);
+    push_json_usize(out, 2, "duplicate_timestamps", input.duplicate_timestamps, false);
+    out.append("  },\n");
+
+    out.append("  \"windows\": [\n");
+    for (std::size_t i = 0; i < report.windows.size(); ++i) {
+        out.append("    {\n");
+        write_window(out, report.windows[i]);
+        out.append("    }");
+        end_line(out, i + 1 != report.windows.size());
+    }
+    out.append("  ]\n}\n");
+    return out;
+}
+
+}  // namespace fhr_core::analysis

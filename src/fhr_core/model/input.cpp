@@ -1,0 +1,49 @@
+#include "fhr_core/model/input.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "fhr_core/model/text.hpp"
+
+namespace fhr_core {
+
+Result<FetalChannel> FetalChannel::parse(std::string_view text) {
+    std::string upper(trim_white_space(text));
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    if (upper == "HR1") return FetalChannel(HR1);
+    if (upper == "HR2") return FetalChannel(HR2);
+    if (upper == "HR3") return FetalChannel(HR3);
+    return Failure{"unsupported fetal channel: " + upper};
+}
+
+std::string_view FetalChannel::name() const {
+    switch (value_) {
+        case HR2: return "HR2";
+        case HR3: return "HR3";
+        case HR1: break;
+    }
+    return "HR1";
+}
+
+void finish_input(InputData& input) {
+    std::vector<MonitorSample>& samples = input.samples;
+    input.out_of_order_rows = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i].timestamp_ms < samples[i - 1].timestamp_ms) ++input.out_of_order_rows;
+    }
+    // Monitor exports are nearly always in order already; skip the sort then.
+    if (input.out_of_order_rows != 0) {
+        std::stable_sort(samples.begin(), samples.end(),
+                         [](const MonitorSample& a, const MonitorSample& b) {
+                             return a.timestamp_ms < b.timestamp_ms;
+                         });
+    }
+    input.duplicate_timestamps = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i].timestamp_ms == samples[i - 1].timestamp_ms) ++input.duplicate_timestamps;
+    }
+}
+
+}  // namespace fhr_core

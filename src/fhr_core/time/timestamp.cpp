@@ -1,0 +1,224 @@
+#include "fhr_core/time/timestamp.hpp"
+
+#include <charconv>
+#include <limits>
+#include <string>
+
+#include "fhr_core/model/text.hpp"
+
+namespace fhr_core::time {
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86'400;
+constexpr std::int64_t kSecondsPerHour = 3'600;
+constexpr std::int64_t kSecondsPerMinute = 60;
+constexpr std::int64_t kMillisPerSecond = 1'000;
+constexpr std::int64_t kMillisPerMinute = 60'000;
+constexpr std::int64_t kMinutesPerHour = 60;
+constexpr std::int64_t kMaxOffsetHour = 23;
+constexpr std::int64_t kMaxOffsetMinute = 59;
+constexpr std::uint32_t kMaxHour = 23;
+constexpr std::uint32_t kMaxMinute = 59;
+constexpr std::uint32_t kMaxSecond = 59;
+constexpr std::uint32_t kMaxMonth = 12;
+constexpr std::uint32_t kMaxDay = 31;
+
+std::string message(std::string_view what, std::string_view text) {
+    std::string out;
+    out.reserve(what.size() + text.size());
+    out.append(what).append(text);
+    return out;
+}
+
+bool all_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// An optional sign ("+", or "-" where allowed) followed by one or more ASCII
+// digits, converted into T; nothing when the value does not fit.
+template <class T>
+std::optional<T> parse_integer(std::string_view s, bool allow_minus) {
+    bool negative = false;
+    if (!s.empty() && (s.front() == '+' || (allow_minus && s.front() == '-'))) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    if (!all_digits(s)) return std::nullopt;
+    std::uint64_t magnitude = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude);
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    using Limits = std::numeric_limits<T>;
+    if (negative) {
+        // |min| of a signed type is max + 1.
+        if (magnitude > static_cast<std::uint64_t>(Limits::max()) + 1) return std::nullopt;
+        return magnitude == 0 ? T{0} : static_cast<T>(-static_cast<T>(magnitude - 1) - 1);
+    }
+    if (magnitude > static_cast<std::uint64_t>(Limits::max())) return std::nullopt;
+    return static_cast<T>(magnitude);
+}
+
+// Byte length of the UTF-8 character that starts with `lead`.
+std::size_t utf8_width(unsigned char lead) {
+    if (lead < 0xC0) return 1;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) return 3;
+    return 4;
+}
+
+// The piece `index` of `s` split at every `sep`, or nothing when there are fewer pieces.
+std::optional<std::string_view> piece(std::string_view s, char sep, std::size_t index) {
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < index; ++i) {
+        const std::size_t next = s.find(sep, begin);
+        if (next == std::string_view::npos) return std::nullopt;
+        begin = next + 1;
+    }
+    const std::size_t end = s.find(sep, begin);
+    return s.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
+}
+
+}  // namespace
+
+std::int64_t days_from_civil(std::int32_t year, std::uint32_t month, std::uint32_t day) {
+    std::int64_t y = year;
+    const std::int64_t m = month;
+    const std::int64_t d = day;
+    if (m <= 2) y -= 1;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t mp = m > 2 ? m - 3 : m + 9;
+    const std::int64_t doy = (153 * mp + 2) / 5 + d;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719469;
+}
+
+Result<std::uint32_t> parse_part(std::optional<std::string_view> piece_text, std::string_view name,
+                                 std::string_view text) {
+    if (!piece_text) {
+        std::string out = "timestamp is missing ";
+        out.append(name).append(": ").append(text);
+        return Failure{std::move(out)};
+    }
+    if (auto value = parse_integer<std::uint32_t>(*piece_text, /*allow_minus=*/false)) return *value;
+    std::string out = "invalid ";
+    out.append(name).append(" in timestamp: ").append(text);
+    return Failure{std::move(out)};
+}
+
+Result<std::uint32_t> parse_millis(std::string_view fraction) {
+    constexpr std::size_t kDigitsRead = 3;
+    constexpr std::uint32_t kScale[] = {0, 100, 10, 1};
+    const std::size_t count = fraction.size() < kDigitsRead ? fraction.size() : kDigitsRead;
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char c = fraction[i];
+        if (c < '0' || c > '9') return Failure{message("invalid millisecond digit: ", fraction)};
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return value * kScale[count];
+}
+
+Result<std::int64_t> parse_monitor_timestamp(std::string_view text) {
+    // 1. Normalise: trim, drop trailing "Z"s, read every "T" as a blank.
+    std::string_view normal = trim_white_space(text);
+    while (!normal.empty() && normal.back() == 'Z') normal.remove_suffix(1);
+    std::string replaced;
+    if (normal.find('T') != std::string_view::npos) {
+        replaced.assign(normal);
+        for (char& c : replaced) {
+            if (c == 'T') c = ' ';
+        }
+        normal = replaced;
+    }
+
+    // 2. Date and time.
+    const std::size_t blank = normal.find(' ');
+    if (blank == std::string_view::npos) {
+        return Failure{message("timestamp is missing date/time separator: ", text)};
+    }
+    const std::string_view date = normal.substr(0, blank);
+    std::string_view time_part = normal.substr(blank + 1);
+
+    // 3. Offset: the first sign after the first character of the time part.
+    std::int64_t offset_hour = 0;
+    std::int64_t offset_minute = 0;
+    bool offset_negative = false;
+    if (!time_part.empty()) {
+        std::size_t first = utf8_width(static_cast<unsigned char>(time_part.front()));
+        if (first > time_part.size()) first = time_part.size();
+        const std::size_t sign = time_part.find_first_of("+-", first);
+        if (sign != std::string_view::npos) {
+            const std::string_view offset = time_part.substr(sign);
+            time_part = time_part.substr(0, sign);
+            offset_negative = offset.front() == '-';
+            const std::string_view rest = offset.substr(1);
+            const std::size_t colon = rest.find(':');
+            if (colon == std::string_view::npos) {
+                return Failure{message("invalid timezone offset in timestamp: ", text)};
+            }
+            const auto hour = parse_integer<std::int64_t>(rest.substr(0, colon), true);
+            if (!hour) return Failure{message("invalid timezone offset hour in timestamp: ", text)};
+            const auto minute = parse_integer<std::int64_t>(rest.substr(colon + 1), true);
+            if (!minute) return Failure{message("invalid timezone offset minute in timestamp: ", text)};
+            if (*hour > kMaxOffsetHour || *minute > kMaxOffsetMinute) {
+                return Failure{message("timezone offset out of range in timestamp: ", text)};
+            }
+            offset_hour = *hour;
+            offset_minute = *minute;
+        }
+    }
+
+    // 4. Date: year-month-day; further pieces are ignored.
+    const std::optional<std::string_view> year_piece = piece(date, '-', 0);
+    if (!year_piece) return Failure{message("timestamp is missing year: ", text)};
+    const auto year = parse_integer<std::int32_t>(*year_piece, true);
+    if (!year) return Failure{message("invalid year in timestamp: ", text)};
+    auto month = parse_part(piece(date, '-', 1), "month", text);
+    if (!month) return Failure{std::move(month).error()};
+    auto day = parse_part(piece(date, '-', 2), "day", text);
+    if (!day) return Failure{std::move(day).error()};
+
+    // 5. Time of day.
+    auto hour = parse_part(piece(time_part, ':', 0), "hour", text);
+    if (!hour) return Failure{std::move(hour).error()};
+    auto minute = parse_part(piece(time_part, ':', 1), "minute", text);
+    if (!minute) return Failure{std::move(minute).error()};
+    const std::optional<std::string_view> seconds_text = piece(time_part, ':', 2);
+    if (!seconds_text) return Failure{message("timestamp is missing seconds: ", text)};
+
+    // 6. Seconds and their fraction.
+    const std::size_t point = seconds_text->find('.');
+    const std::string_view whole = seconds_text->substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view("0") : seconds_text->substr(point + 1);
+    const auto second = parse_integer<std::uint32_t>(whole, false);
+    if (!second) return Failure{message("invalid seconds in timestamp: ", text)};
+    auto millis = parse_millis(fraction);
+    if (!millis) return Failure{std::move(millis).error()};
+
+    // 7. Ranges. The day is not compared with the month's length.
+    if (*month < 1 || *month > kMaxMonth || *day < 1 || *day > kMaxDay || *hour > kMaxHour ||
+        *minute > kMaxMinute || *second > kMaxSecond) {
+        return Failure{message("timestamp component out of range: ", text)};
+    }
+
+    // 8. The instant, formed in 128-bit arithmetic; an instant (or offset) too
+    // large for signed 64-bit milliseconds is out of range rather than wrapped.
+    using Wide = __int128;
+    Wide offset_minutes = Wide(offset_hour) * kMinutesPerHour + offset_minute;
+    if (offset_negative) offset_minutes = -offset_minutes;
+    const Wide seconds = Wide(days_from_civil(*year, *month, *day)) * kSecondsPerDay +
+                         Wide(*hour) * kSecondsPerHour + Wide(*minute) * kSecondsPerMinute + *second;
+    const Wide instant = seconds * kMillisPerSecond + *millis - offset_minutes * kMillisPerMinute;
+    if (instant < Wide(std::numeric_limits<std::int64_t>::min()) ||
+        instant > Wide(std::numeric_limits<std::int64_t>::max())) {
+        return Failure{message("timestamp component out of range: ", text)};
+    }
+    return static_cast<std::int64_t>(instant);
+}
+
+}  // namespace fhr_core::time
