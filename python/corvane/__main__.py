@@ -1,0 +1,3 @@
+from corvane.cli import main
+
+raise SystemExit(main())

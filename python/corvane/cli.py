@@ -1,0 +1,125 @@
+"""Command-line interface: ``corvane analyze FILE``."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from pathlib import Path
+from typing import List, Optional, Sequence
+
+EXIT_USAGE = 2
+
+_EXAMPLES = """\
+examples:
+  corvane analyze recording.csv
+  corvane analyze recording.csv --window-min 20 --step-sec 300 -o report.json
+  corvane analyze recording.csv --channel HR2 --ga-weeks 31 --last-only
+  corvane analyze request.json
+"""
+
+
+def _build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="corvane",
+        description="Intrapartum CTG analysis: baseline, variability, decelerations, "
+        "contractions, category and alert level as one JSON report.",
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+
+    analyze = commands.add_parser(
+        "analyze",
+        help="analyse a monitor CSV export or a JSON analysis request",
+        description="Analyse a monitor CSV export (or a JSON analysis request) and print the JSON report.",
+        epilog=_EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    analyze.add_argument("file", metavar="FILE", help="monitor CSV export, or a JSON request (.json)")
+    analyze.add_argument("--channel", default="HR1", help="fetal channel to analyse: HR1, HR2 or HR3 (default HR1)")
+    analyze.add_argument("--ga-weeks", type=int, default=None, metavar="N", help="gestational age in whole weeks")
+    analyze.add_argument(
+        "--window-min",
+        type=int,
+        default=None,
+        metavar="N",
+        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
+    )
+    analyze.add_argument("--step-sec", type=int, default=60, metavar="N", help="step between rolling windows (default 60)")
+    analyze.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
+    analyze.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
+    analyze.add_argument("-o", "--output", default=None, metavar="FILE", help="write the report to FILE instead of standard output")
+    return parser
+
+
+def _fail(message: str) -> int:
+    first_line = message.splitlines()[0] if message else "error"
+    print(f"corvane: error: {first_line}", file=sys.stderr)
+    return EXIT_USAGE
+
+
+def _read_text(path: str) -> str:
+    if path == "-":
+        return sys.stdin.read()
+    # newline="" keeps line endings as written; the reader handles CR LF itself.
+    with open(path, "r", encoding="utf-8", newline="") as handle:
+        return handle.read()
+
+
+def _analyze(args: argparse.Namespace) -> int:
+    from corvane import _native
+
+    is_json = args.json or Path(args.file).suffix.lower() == ".json"
+    csv_only = [
+        name
+        for name, given in (
+            ("--channel", args.channel != "HR1"),
+            ("--ga-weeks", args.ga_weeks is not None),
+            ("--window-min", args.window_min is not None),
+            ("--step-sec", args.step_sec != 60),
+            ("--last-only", args.last_only),
+        )
+        if given
+    ]
+    if is_json and csv_only:
+        return _fail(f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)")
+    try:
+        text = _read_text(args.file)
+    except (OSError, UnicodeDecodeError) as error:
+        return _fail(f"cannot read {args.file}: {error}")
+    try:
+        if is_json:
+            report = _native.analyze_json_string(text)
+        else:
+            report = _native.analyze_csv_string(
+                text,
+                channel=args.channel,
+                ga_weeks=args.ga_weeks,
+                window_min=args.window_min,
+                step_sec=args.step_sec,
+                last_only=args.last_only,
+            )
+    except (ValueError, OverflowError, TypeError) as error:
+        return _fail(str(error))
+    if args.output is None:
+        sys.stdout.write(report)
+        sys.stdout.flush()
+    else:
+        try:
+            with open(args.output, "w", encoding="utf-8", newline="") as handle:
+                handle.write(report)
+        except OSError as error:
+            return _fail(f"cannot write {args.output}: {error}")
+    return 0
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = _build_parser()
+    args = parser.parse_args(list(argv) if argv is not None else None)
+    if args.command == "analyze":
+        return _analyze(args)
+    parser.error(f"unknown command {args.command}")
+    return EXIT_USAGE
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

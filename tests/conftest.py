@@ -1,0 +1,19 @@
+import pathlib
+
+import pytest
+
+TESTS_DIR = pathlib.Path(__file__).resolve().parent
+REPO_DIR = TESTS_DIR.parent
+REAL_DATA_DIR = REPO_DIR.parent / "shared" / "data" / "ctg-real"
+
+
+def read_text(path: pathlib.Path) -> str:
+    """A file's text exactly as stored (no newline translation)."""
+    return path.read_bytes().decode("utf-8")
+
+
+@pytest.fixture(scope="session")
+def sample_csv_path() -> pathlib.Path:
+    import corvane
+
+    return pathlib.Path(corvane.__file__).resolve().parent / "data" / "sample_40min.csv"
