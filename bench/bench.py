@@ -1,0 +1,98 @@
+"""Benchmarks of the core against the project's targets; prints one line per figure.
+
+    python bench/bench.py            # needs the installed package (scripts/test.sh)
+
+Recordings come from corvane.synthetic (cached under build/bench). Times are the best of
+several runs on one core; peak memory is measured in a fresh subprocess per call.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import pathlib
+import resource
+import subprocess
+import sys
+import time
+
+import corvane
+from corvane.synthetic import RecordingShape, generate_csv
+
+REPO = pathlib.Path(__file__).resolve().parent.parent
+CACHE = REPO / "build" / "bench"
+
+
+def recording(minutes: float, seed: int = 11) -> pathlib.Path:
+    CACHE.mkdir(parents=True, exist_ok=True)
+    path = CACHE / f"synthetic_{int(minutes)}min_seed{seed}.csv"
+    if not path.exists():
+        path.write_text(generate_csv(RecordingShape(minutes=minutes, seed=seed)), encoding="utf-8", newline="")
+    return path
+
+
+def best_of(repeats: int, call) -> float:
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        call()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def peak_memory_mb(path: pathlib.Path, kwargs: dict) -> tuple[float, float, float]:
+    """(peak RSS growth during the call, text MB, report MB) measured in a subprocess."""
+    code = f"""
+import resource, json, corvane
+text = open({str(path)!r}, encoding='utf-8', newline='').read()
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+report = corvane.analyze_csv_string(text, **{kwargs!r})
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(json.dumps([(after - before) / 1024, len(text) / 2**20, len(report) / 2**20]))
+"""
+    out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True).stdout
+    return tuple(json.loads(out))
+
+
+def line(name: str, value: float, unit: str, target: str) -> None:
+    print(f"{name:<58} {value:>10.3f} {unit:<6} target {target}")
+
+
+def main() -> int:
+    day = recording(24 * 60)
+    two_hours = recording(120)
+    half_hour = recording(30)
+    day_text = day.read_text(encoding="utf-8")
+    print(f"24-hour recording: {len(day_text) / 1e6:.1f} MB, {day_text.count(chr(10)) - 1} rows")
+
+    native_bench = REPO / "build" / "bench-native" / "csv_read_bench"
+    if native_bench.exists():
+        out = subprocess.run([str(native_bench), str(day)], check=True, capture_output=True, text=True).stdout
+        figures = dict(l.split() for l in out.splitlines())
+        line("CSV read into InputData (24 h, 4 Hz)", float(figures["read_mb_per_s"]), "MB/s", ">= 300 MB/s")
+    else:
+        print("(build/bench-native/csv_read_bench missing: run scripts/bench.sh for the reader figure)")
+
+    text = half_hour.read_text(encoding="utf-8")
+    line("chunk mode, 30-min 4 Hz recording, whole call", best_of(20, lambda: corvane.analyze_csv_string(text)) * 1e3, "ms", "<= 1 ms")
+
+    line(
+        "rolling 10 min / 60 s over 24 h (1,431 windows)",
+        best_of(3, lambda: corvane.analyze_csv_string(day_text, window_min=10, step_sec=60)),
+        "s",
+        "<= 0.25 s",
+    )
+    text = two_hours.read_text(encoding="utf-8")
+    line(
+        "rolling 30 min / 1 s over 2 h (5,401 windows)",
+        best_of(3, lambda: corvane.analyze_csv_string(text, window_min=30, step_sec=1)),
+        "s",
+        "<= 1.0 s",
+    )
+    grown, text_mb, report_mb = peak_memory_mb(day, {"window_min": 10, "step_sec": 60})
+    line("peak memory growth, 24-h rolling call", grown, "MB", f"<= {4 * text_mb + report_mb:.1f} MB (4 x text + report)")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

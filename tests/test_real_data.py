@@ -1,0 +1,32 @@
+"""Real intrapartum recordings (CTU-UHB, FHRMA) run through both modes.
+
+The recordings are not part of the repository; these tests skip when the folder
+is absent.
+"""
+
+import json
+
+import pytest
+
+import corvane
+from conftest import REAL_DATA_DIR, read_text
+from report_checks import check_report
+
+REAL_FILES = sorted(REAL_DATA_DIR.glob("*.csv")) + sorted((REAL_DATA_DIR / "fhrma-fs").glob("*.csv"))
+
+pytestmark = pytest.mark.skipif(not REAL_FILES, reason="real CTG recordings not available")
+
+
+@pytest.mark.parametrize("path", REAL_FILES, ids=[p.name for p in REAL_FILES])
+def test_real_recording_gives_consistent_reports(path):
+    text = read_text(path)
+    chunk = json.loads(corvane.analyze_csv_string(text))
+    assert chunk["input"]["rows"] == text.count("\n") - 1 - text.count("\n\n")
+    assert len(chunk["windows"]) == 1
+    check_report(chunk)
+    rolling_text = corvane.analyze_csv_string(text, window_min=20, step_sec=300)
+    rolling = json.loads(rolling_text)
+    check_report(rolling)
+    # The last rolling window is what last_only returns.
+    last = json.loads(corvane.analyze_csv_string(text, window_min=20, step_sec=300, last_only=True))
+    assert last["windows"] == rolling["windows"][-1:]
