@@ -24,7 +24,8 @@ def check_window(window):
         features["fetal_hr_percent_below_110"] + features["fetal_hr_percent_110_to_160"] + features["fetal_hr_percent_above_160"]
     )
     if fetal_seconds:
-        assert math.isclose(percents, 100.0, abs_tol=1e-6)
+        # Each percentage is printed with three decimals.
+        assert math.isclose(percents, 100.0, abs_tol=0.0015 + 1e-9)
         assert features["fetal_hr_min_bpm"] <= features["fetal_hr_median_bpm"] <= features["fetal_hr_max_bpm"]
     else:
         assert percents == 0.0 and features["fetal_hr_mean_bpm"] is None

@@ -182,7 +182,7 @@ def test_json_requests_run_one_chunk_with_a_sixty_second_step():
     request = json.dumps({"episode_id": "e", "sent_at": "s", "samples": samples})
     report = json.loads(corvane.analyze_json_string(request))
     assert (report["analysis_mode"], report["requested_window_minutes"], report["step_seconds"]) == ("chunk", None, 60)
-    assert [(w["window_start"], w["window_end"]) for w in report["windows"]] == [(stamp(900), stamp(2699))]
+    assert [(w["window_start"], w["window_end"]) for w in report["windows"]] == [(stamp(899), stamp(2699))]
 
 
 def test_csv_and_json_give_the_same_windows():

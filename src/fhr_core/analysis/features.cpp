@@ -1,5 +1,110 @@
-// Placeholder: replaced by the real implementation.
 #include "fhr_core/analysis/features.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "fhr_core/analysis/summary.hpp"
+
 namespace fhr_core::analysis {
-WindowFeatures compute_features(const Series&, std::optional<std::int32_t>, const std::vector<AccelerationEvent>&, const std::vector<DecelerationEvent>&, const TocoSummary&) { return {}; }
+
+namespace {
+
+constexpr double kNormalRangeLowBpm = 110.0;
+constexpr double kNormalRangeHighBpm = 160.0;
+constexpr double kPercent = 100.0;
+
+double percent(std::uint64_t count, std::uint64_t total) {
+    if (total == 0) return 0.0;
+    return static_cast<double>(count) / static_cast<double>(total) * kPercent;
 }
+
+// Orders doubles by IEEE 754 total order (-0 before +0).
+bool total_order_less(double a, double b) {
+    const auto key = [](double v) {
+        const auto bits = std::bit_cast<std::int64_t>(v);
+        return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
+    };
+    return key(a) < key(b);
+}
+
+std::optional<double> difference(std::optional<double> a, std::optional<double> b) {
+    if (!a || !b) return std::nullopt;
+    return *a - *b;
+}
+
+template <class Field>
+ValueSummary summarize_present(const Series& series, Field field) {
+    std::vector<double> values;
+    values.reserve(series.size());
+    for (const SecondSample& second : series) {
+        if (const std::optional<double>& v = second.*field) values.push_back(*v);
+    }
+    return summarize_values(values);
+}
+
+}  // namespace
+
+WindowFeatures compute_features(const Series& series, std::optional<std::int32_t> baseline_bpm,
+                                const std::vector<AccelerationEvent>& accelerations,
+                                const std::vector<DecelerationEvent>& decelerations,
+                                const TocoSummary& toco_summary) {
+    WindowFeatures f;
+
+    const ValueSummary fetal = summarize_present(series, &SecondSample::fetal_bpm);
+    f.fetal_hr_min_bpm = fetal.min;
+    f.fetal_hr_p05_bpm = fetal.p05;
+    f.fetal_hr_mean_bpm = fetal.mean;
+    f.fetal_hr_median_bpm = fetal.median;
+    f.fetal_hr_p95_bpm = fetal.p95;
+    f.fetal_hr_max_bpm = fetal.max;
+    f.fetal_hr_std_dev_bpm = fetal.std_dev;
+    if (baseline_bpm) {
+        f.baseline_delta_mean_bpm = difference(fetal.mean, static_cast<double>(*baseline_bpm));
+    }
+
+    std::uint64_t fetal_seconds = 0;
+    for (const SecondSample& second : series) {
+        if (!second.fetal_bpm) continue;
+        ++fetal_seconds;
+        const double bpm = *second.fetal_bpm;
+        if (bpm < kNormalRangeLowBpm) {
+            ++f.fetal_hr_seconds_below_110;
+        } else if (bpm > kNormalRangeHighBpm) {
+            ++f.fetal_hr_seconds_above_160;
+        } else {
+            ++f.fetal_hr_seconds_110_to_160;
+        }
+    }
+    f.fetal_hr_percent_below_110 = percent(f.fetal_hr_seconds_below_110, fetal_seconds);
+    f.fetal_hr_percent_110_to_160 = percent(f.fetal_hr_seconds_110_to_160, fetal_seconds);
+    f.fetal_hr_percent_above_160 = percent(f.fetal_hr_seconds_above_160, fetal_seconds);
+
+    f.acceleration_count = accelerations.size();
+    f.deceleration_count = decelerations.size();
+    for (const DecelerationEvent& d : decelerations) {
+        if (d.kind == DecelerationKind::prolonged) ++f.prolonged_deceleration_count;
+        f.total_deceleration_seconds += d.duration_seconds;
+        if (!f.deepest_deceleration_nadir_bpm ||
+            total_order_less(d.nadir_bpm, *f.deepest_deceleration_nadir_bpm)) {
+            f.deepest_deceleration_nadir_bpm = d.nadir_bpm;
+        }
+        if (!f.max_deceleration_depth_bpm ||
+            total_order_less(*f.max_deceleration_depth_bpm, d.depth_bpm)) {
+            f.max_deceleration_depth_bpm = d.depth_bpm;
+        }
+    }
+
+    f.contraction_count = toco_summary.contraction_events.size();
+    f.contractions_per_10_min = toco_summary.contractions_per_10_min;
+
+    const ValueSummary toco = summarize_present(series, &SecondSample::toco);
+    f.toco_mean = toco.mean;
+    f.toco_max = toco.max;
+    const ValueSummary maternal = summarize_present(series, &SecondSample::maternal_bpm);
+    f.maternal_hr_mean_bpm = maternal.mean;
+    f.fetal_maternal_mean_difference_bpm = difference(fetal.mean, maternal.mean);
+    return f;
+}
+
+}  // namespace fhr_core::analysis

@@ -1,6 +1,232 @@
-// Placeholder: replaced by the real implementation.
 #include "fhr_core/analysis/sinusoidal.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <numbers>
+#include <optional>
+#include <vector>
+
+#include "fhr_core/analysis/summary.hpp"
+
 namespace fhr_core::analysis {
-bool sinusoidal_like_values(std::span<const double>, double) { return false; }
-bool detect_sinusoidal_pattern(const Series&, std::int64_t, std::int64_t) { return false; }
+
+namespace {
+
+constexpr std::size_t kMinSpectralValues = 300;
+constexpr double kAmplitudeLowQuantile = 0.05;
+constexpr double kAmplitudeHighQuantile = 0.95;
+constexpr double kMinAmplitudeBpm = 10.0;
+constexpr double kMaxAmplitudeBpm = 30.0;
+// Mean step between neighbours relative to half the amplitude: a smooth wave
+// of a few cycles per minute moves little from one value to the next.
+constexpr double kMaxRoughness = 0.45;
+constexpr double kHalf = 0.5;
+
+// Trial frequencies in cycles per 60 values: 1.0, 1.25, ... 8.0.
+constexpr std::size_t kFrequencyCount = 29;
+constexpr double kFirstFrequency = 1.0;
+constexpr double kFrequencyStep = 0.25;
+constexpr double kValuesPerCycleUnit = 60.0;
+constexpr double kBandLow = 3.0;
+constexpr double kBandHigh = 5.0;
+
+// The window test.
+constexpr std::uint64_t kMinWindowMs = 1'200'000;
+constexpr double kMinPresentFraction = 0.9;
+constexpr std::size_t kMaxMissingRun = 5;
+constexpr std::size_t kMinFilledValues = 1200;
+constexpr std::size_t kSmoothingReach = 2;  // centred 5-point moving average
+constexpr double kWholeSegmentThreshold = 0.55;
+constexpr double kBlockThreshold = 0.45;
+constexpr std::size_t kBlockLength = 300;
+constexpr std::size_t kBlockCount = 4;
+
+double trial_frequency(std::size_t k) {
+    return kFirstFrequency + kFrequencyStep * static_cast<double>(k);
 }
+
+double angular_step(double frequency) {
+    return frequency * 2.0 * std::numbers::pi / kValuesPerCycleUnit;
+}
+
+// cos(omega * i) and sin(omega * i) of every trial frequency for the indices
+// of a 20-minute segment, computed once with the same calls the sums would
+// make, so the values are identical; longer inputs compute the rest on the fly.
+struct TrigTable {
+    static constexpr std::size_t kLength = 1201;
+    std::vector<double> cosines;  // [frequency][index]
+    std::vector<double> sines;
+
+    TrigTable() : cosines(kFrequencyCount * kLength), sines(kFrequencyCount * kLength) {
+        for (std::size_t k = 0; k < kFrequencyCount; ++k) {
+            const double omega = angular_step(trial_frequency(k));
+            for (std::size_t i = 0; i < kLength; ++i) {
+                const double angle = omega * static_cast<double>(i);
+                cosines[k * kLength + i] = std::cos(angle);
+                sines[k * kLength + i] = std::sin(angle);
+            }
+        }
+    }
+};
+
+const TrigTable& trig_table() {
+    static const TrigTable table;
+    return table;
+}
+
+}  // namespace
+
+bool sinusoidal_like_values(std::span<const double> values, double threshold) {
+    const std::size_t n = values.size();
+    if (n < kMinSpectralValues) return false;
+
+    std::vector<double> sorted(values.begin(), values.end());
+    sort_total_order(sorted);
+    const double amplitude =
+        quantile(sorted, kAmplitudeHighQuantile) - quantile(sorted, kAmplitudeLowQuantile);
+    if (!(amplitude >= kMinAmplitudeBpm && amplitude <= kMaxAmplitudeBpm)) return false;
+
+    double path = 0.0;
+    for (std::size_t i = 1; i < n; ++i) path += std::abs(values[i] - values[i - 1]);
+    const double roughness = path / static_cast<double>(n - 1) / (amplitude * kHalf);
+    if (roughness > kMaxRoughness) return false;
+
+    double sum = 0.0;
+    for (const double v : values) sum += v;
+    const double mean = sum / static_cast<double>(n);
+    std::vector<double>& centred = sorted;  // reuse the scratch list
+    for (std::size_t i = 0; i < n; ++i) centred[i] = values[i] - mean;
+
+    const TrigTable& table = trig_table();
+    const std::size_t tabulated = std::min(n, TrigTable::kLength);
+    double total_power = 0.0;
+    double band_power = 0.0;
+    double peak_frequency = 0.0;
+    double peak_power = 0.0;
+    for (std::size_t k = 0; k < kFrequencyCount; ++k) {
+        const double frequency = trial_frequency(k);
+        const double* cosines = table.cosines.data() + k * TrigTable::kLength;
+        const double* sines = table.sines.data() + k * TrigTable::kLength;
+        double c = 0.0;
+        double s = 0.0;
+        for (std::size_t i = 0; i < tabulated; ++i) {
+            c += centred[i] * cosines[i];
+            s += centred[i] * sines[i];
+        }
+        if (tabulated < n) {
+            const double omega = angular_step(frequency);
+            for (std::size_t i = tabulated; i < n; ++i) {
+                const double angle = omega * static_cast<double>(i);
+                c += centred[i] * std::cos(angle);
+                s += centred[i] * std::sin(angle);
+            }
+        }
+        const double power = c * c + s * s;
+        total_power += power;
+        if (frequency >= kBandLow && frequency <= kBandHigh) {
+            band_power += power;
+            if (power > peak_power) {
+                peak_power = power;
+                peak_frequency = frequency;
+            }
+        }
+    }
+
+    return total_power > 0.0 && band_power / total_power >= threshold &&
+           peak_frequency >= kBandLow && peak_frequency <= kBandHigh;
+}
+
+std::vector<double> fill_gaps(std::span<const std::optional<double>> values) {
+    const std::size_t n = values.size();
+    const auto first_present = std::find_if(values.begin(), values.end(),
+                                            [](const std::optional<double>& v) { return v.has_value(); });
+    if (first_present == values.end()) return {};
+
+    std::vector<double> filled(n);
+    for (std::size_t i = 0; i < n;) {
+        if (values[i]) {
+            filled[i] = *values[i];
+            ++i;
+            continue;
+        }
+        std::size_t q = i;  // first present index after the gap, or n
+        while (q < n && !values[q]) ++q;
+        if (i == 0) {
+            const double value = *values[q];
+            for (; i < q; ++i) filled[i] = value;
+        } else if (q == n) {
+            const double value = *values[i - 1];
+            for (; i < q; ++i) filled[i] = value;
+        } else {
+            const std::size_t p = i - 1;
+            const double vp = *values[p];
+            const double vq = *values[q];
+            for (; i < q; ++i) {
+                filled[i] = vp + (vq - vp) * static_cast<double>(i - p) / static_cast<double>(q - p);
+            }
+        }
+    }
+    return filled;
+}
+
+std::vector<double> centred_moving_average(std::span<const double> values) {
+    const std::size_t n = values.size();
+    std::vector<double> smoothed(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t lo = i >= kSmoothingReach ? i - kSmoothingReach : 0;
+        const std::size_t hi = std::min(n - 1, i + kSmoothingReach);
+        double sum = 0.0;
+        for (std::size_t j = lo; j <= hi; ++j) sum += values[j];
+        smoothed[i] = sum / static_cast<double>(hi - lo + 1);
+    }
+    return smoothed;
+}
+
+bool detect_sinusoidal_pattern(const Series& series, std::int64_t window_start,
+                               std::int64_t window_end) {
+    if (window_span_ms(window_start, window_end) < kMinWindowMs) return false;
+
+    const Span segment = current_segment(window_start, window_end, kTwentyMinutesMs);
+    const auto first = std::lower_bound(
+        series.begin(), series.end(), segment.from_ms,
+        [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+    const auto last = std::upper_bound(
+        first, series.end(), segment.to_ms,
+        [](std::int64_t value, const SecondSample& s) { return value < s.timestamp_ms; });
+    if (first == last) return false;
+
+    std::vector<std::optional<double>> fetal;
+    fetal.reserve(static_cast<std::size_t>(last - first));
+    std::size_t present = 0;
+    std::size_t missing_run = 0;
+    std::size_t longest_missing_run = 0;
+    for (auto it = first; it != last; ++it) {
+        fetal.push_back(it->fetal_bpm);
+        if (it->fetal_bpm) {
+            ++present;
+            missing_run = 0;
+        } else {
+            longest_missing_run = std::max(longest_missing_run, ++missing_run);
+        }
+    }
+    if (static_cast<double>(present) / static_cast<double>(fetal.size()) < kMinPresentFraction) {
+        return false;
+    }
+    if (longest_missing_run > kMaxMissingRun) return false;
+
+    const std::vector<double> filled = fill_gaps(fetal);
+    if (filled.size() < kMinFilledValues) return false;
+    const std::vector<double> smoothed = centred_moving_average(filled);
+
+    if (!sinusoidal_like_values(smoothed, kWholeSegmentThreshold)) return false;
+    const std::span<const double> all(smoothed);
+    for (std::size_t b = 0; b < kBlockCount; ++b) {
+        if (!sinusoidal_like_values(all.subspan(b * kBlockLength, kBlockLength), kBlockThreshold)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace fhr_core::analysis

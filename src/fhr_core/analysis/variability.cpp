@@ -1,6 +1,93 @@
-// Placeholder: replaced by the real implementation.
 #include "fhr_core/analysis/variability.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "fhr_core/analysis/summary.hpp"
+
 namespace fhr_core::analysis {
-std::optional<double> estimate_variability(const Series&, std::int64_t, std::int64_t, double) { return std::nullopt; }
-std::optional<VariabilityClass> classify_variability(std::optional<double>) { return std::nullopt; }
+
+namespace {
+
+constexpr std::uint64_t kChunkMs = 60'000;
+// Seconds further than this from the baseline belong to accelerations or
+// decelerations and are left out of the amplitude.
+constexpr double kMaxDistanceFromBaselineBpm = 25.0;
+constexpr std::size_t kMinChunkValues = 30;
+constexpr std::size_t kMinAmplitudes = 2;
+constexpr double kAmplitudeLowQuantile = 0.05;
+constexpr double kAmplitudeHighQuantile = 0.95;
+constexpr double kMedianQuantile = 0.5;
+
+constexpr double kAbsentMaxBpm = 1.0;
+constexpr double kMinimalMaxBpm = 5.0;
+constexpr double kModerateMaxBpm = 25.0;
+
+// b - a for a <= b, exact for any pair of instants.
+std::uint64_t distance(std::int64_t a, std::int64_t b) {
+    return static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a);
 }
+
+// a + offset where the result is known to lie in [a, some instant].
+std::int64_t advance(std::int64_t a, std::uint64_t offset) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + offset);
+}
+
+}  // namespace
+
+std::optional<double> estimate_variability(const Series& series, std::int64_t from_ms,
+                                           std::int64_t to_ms, double baseline) {
+    if (from_ms >= to_ms) return std::nullopt;
+
+    auto next = std::lower_bound(
+        series.begin(), series.end(), from_ms,
+        [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+
+    std::vector<double> amplitudes;
+    std::vector<double> chunk;
+    // Half-open one-minute chunks [c, min(to_ms, c + 1 min)) starting at from_ms.
+    std::int64_t chunk_start = from_ms;
+    while (next != series.end() && next->timestamp_ms < to_ms) {
+        // Chunks holding no second contribute nothing: jump straight to the
+        // chunk that holds the next second. Its start is still a whole number
+        // of minutes after from_ms and lies at or before that second.
+        const std::uint64_t ahead = distance(chunk_start, next->timestamp_ms);
+        if (ahead >= kChunkMs) chunk_start = advance(chunk_start, ahead / kChunkMs * kChunkMs);
+
+        const std::uint64_t remaining = distance(chunk_start, to_ms);
+        const std::int64_t chunk_end =
+            remaining > kChunkMs ? advance(chunk_start, kChunkMs) : to_ms;
+
+        chunk.clear();
+        for (; next != series.end() && next->timestamp_ms < chunk_end; ++next) {
+            if (next->fetal_bpm &&
+                std::abs(*next->fetal_bpm - baseline) <= kMaxDistanceFromBaselineBpm) {
+                chunk.push_back(*next->fetal_bpm);
+            }
+        }
+        if (chunk.size() >= kMinChunkValues) {
+            sort_total_order(chunk);
+            amplitudes.push_back(quantile(chunk, kAmplitudeHighQuantile) -
+                                 quantile(chunk, kAmplitudeLowQuantile));
+        }
+        if (chunk_end == to_ms) break;
+        chunk_start = chunk_end;
+    }
+
+    if (amplitudes.size() < kMinAmplitudes) return std::nullopt;
+    sort_total_order(amplitudes);
+    return quantile(amplitudes, kMedianQuantile);
+}
+
+std::optional<VariabilityClass> classify_variability(std::optional<double> variability_bpm) {
+    if (!variability_bpm) return std::nullopt;
+    const double amplitude = *variability_bpm;
+    if (amplitude <= kAbsentMaxBpm) return VariabilityClass::absent;
+    if (amplitude <= kMinimalMaxBpm) return VariabilityClass::minimal;
+    if (amplitude <= kModerateMaxBpm) return VariabilityClass::moderate;
+    return VariabilityClass::marked;
+}
+
+}  // namespace fhr_core::analysis

@@ -1,0 +1,255 @@
+#include "fhr_core/analysis/sinusoidal.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "fhr_core/analysis/summary.hpp"
+
+namespace fhr_core::analysis {
+namespace {
+
+// 140 + amplitude * sin(2 pi f i / 60): f cycles per 60 values.
+std::vector<double> sine(std::size_t n, double cycles_per_minute, double amplitude) {
+    std::vector<double> v(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        v[i] = 140.0 + amplitude * std::sin(2.0 * std::numbers::pi * cycles_per_minute *
+                                            static_cast<double>(i) / 60.0);
+    }
+    return v;
+}
+
+// The sine rescaled about 140 so that its p95 - p05 spread is `spread`.
+std::vector<double> sine_with_spread(std::size_t n, double cycles_per_minute, double spread) {
+    std::vector<double> v = sine(n, cycles_per_minute, 8.0);
+    std::vector<double> sorted = v;
+    sort_total_order(sorted);
+    const double scale = spread / (quantile(sorted, 0.95) - quantile(sorted, 0.05));
+    for (double& x : v) x = 140.0 + (x - 140.0) * scale;
+    return v;
+}
+
+std::vector<double> plus(std::vector<double> a, const std::vector<double>& b) {
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] += b[i] - 140.0;
+    return a;
+}
+
+// A sine with a +-3 bpm beat-to-beat jitter on top.
+std::vector<double> jittered(std::vector<double> v) {
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] += i % 2 == 0 ? -3.0 : 3.0;
+    return v;
+}
+
+// A deterministic random walk of +-1 bpm steps.
+std::vector<double> random_walk(std::size_t n) {
+    std::vector<double> v(n);
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    double bpm = 140.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        bpm += (state >> 63) != 0 ? 1.0 : -1.0;
+        v[i] = bpm;
+    }
+    return v;
+}
+
+struct LikeCase {
+    const char* name;
+    std::vector<double> values;
+    double threshold;
+    bool expected;
+};
+
+TEST(SinusoidalLikeValues, Table) {
+    const std::vector<LikeCase> cases = {
+        {"299 values are too few", sine(299, 4, 8), 0.45, false},
+        {"300 values suffice", sine(300, 4, 8), 0.45, true},
+        {"twenty minutes of 4 cycles", sine(1200, 4, 8), 0.55, true},
+        {"3 cycles is in the band", sine(300, 3, 8), 0.45, true},
+        {"5 cycles is in the band", sine(300, 5, 8), 0.45, true},
+        {"2.75 cycles is below the band", sine(300, 2.75, 8), 0.45, false},
+        {"2 cycles is below the band", sine(1200, 2, 8), 0.45, false},
+        {"5.25 cycles is above the band", sine(300, 5.25, 8), 0.45, false},
+        {"6 cycles is above the band", sine(1200, 6, 8), 0.45, false},
+        {"spread 9.9 is too small", sine_with_spread(300, 4, 9.9), 0.45, false},
+        {"spread 10.1 is enough", sine_with_spread(300, 4, 10.1), 0.45, true},
+        {"spread 29.9 is still allowed", sine_with_spread(300, 4, 29.9), 0.45, true},
+        {"spread 30.1 is too large", sine_with_spread(300, 4, 30.1), 0.45, false},
+        {"beat-to-beat jitter is too rough", jittered(sine(300, 4, 8)), 0.45, false},
+        // Equal parts at 4 and 1.5 cycles put about half the power in the band.
+        {"half the power passes a lower threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.45,
+         true},
+        {"half the power fails a higher threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.55,
+         false},
+        {"a flat trace", std::vector<double>(600, 140.0), 0.0, false},
+        {"a random walk", random_walk(1200), 0.45, false},
+    };
+    for (const LikeCase& c : cases) {
+        EXPECT_EQ(sinusoidal_like_values(c.values, c.threshold), c.expected) << c.name;
+    }
+}
+
+TEST(SinusoidalFillGaps, Table) {
+    using O = std::optional<double>;
+    const O x = std::nullopt;
+    struct Case {
+        const char* name;
+        std::vector<O> values;
+        std::vector<double> expected;
+    };
+    const std::vector<Case> cases = {
+        {"nothing to fill", {140.0, 141.0}, {140.0, 141.0}},
+        {"ends take the nearest present value", {x, x, 10.0, x, 20.0, x, x},
+         {10.0, 10.0, 10.0, 15.0, 20.0, 20.0, 20.0}},
+        // v[p] + (v[q] - v[p]) * (i - p) / (q - p), multiplied before dividing.
+        {"interpolation by index", {0.1, x, x, 0.8}, {0.1, 0.33333333333333337, 0.5666666666666668, 0.8}},
+        {"downward gap", {141.7, x, x, x, x, x, 139.9},
+         {141.7, 141.39999999999998, 141.1, 140.8, 140.5, 140.2, 139.9}},
+        {"single present value", {x, 120.0, x}, {120.0, 120.0, 120.0}},
+        {"no present value", {x, x, x}, {}},
+        {"empty", {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(fill_gaps(c.values), c.expected) << c.name;
+    }
+}
+
+TEST(SinusoidalMovingAverage, Table) {
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        std::vector<double> expected;
+    };
+    const std::vector<Case> cases = {
+        {"shortened at the ends", {1, 2, 3, 4, 5, 6}, {2, 2.5, 3, 4, 4.5, 5}},
+        // Every mean is summed afresh in index order; a sliding sum would end in
+        // 0.7000000000000001.
+        {"recomputed at every index", {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8},
+         {0.20000000000000004, 0.25, 0.3, 0.4, 0.5, 0.6, 0.65, 0.6999999999999998}},
+        {"a spike spreads over five values", {0, 0, 0, 0, 10, 0, 0, 0, 0},
+         {0, 0, 2, 2, 2, 2, 2, 0, 0}},
+        {"two values", {10, 20}, {15, 15}},
+        {"one value", {7}, {7}},
+        {"empty", {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(centred_moving_average(c.values), c.expected) << c.name;
+    }
+}
+
+// Seconds 0, 1000, ... with the given values; indices in `missing` are absent.
+Series series_of(const std::vector<double>& values, const std::set<std::size_t>& missing = {}) {
+    Series series(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        series[i].timestamp_ms = static_cast<std::int64_t>(i) * 1000;
+        if (!missing.contains(i)) series[i].fetal_bpm = values[i];
+    }
+    return series;
+}
+
+std::set<std::size_t> run(std::size_t first, std::size_t length) {
+    std::set<std::size_t> out;
+    for (std::size_t i = first; i < first + length; ++i) out.insert(i);
+    return out;
+}
+
+std::set<std::size_t> every(std::size_t step, std::size_t count, std::size_t offset) {
+    std::set<std::size_t> out;
+    for (std::size_t k = 0; k < count; ++k) out.insert(offset + k * step);
+    return out;
+}
+
+struct PatternCase {
+    const char* name;
+    Series series;
+    std::int64_t window_start;
+    std::int64_t window_end;
+    bool expected;
+};
+
+TEST(SinusoidalPattern, Table) {
+    const std::vector<double> wave20 = sine(1201, 4, 8);
+    std::vector<double> wave_late = random_walk(1801);  // sine in the last 20 minutes only
+    std::vector<double> wave_early = sine(1801, 4, 8);  // sine in the first 20 minutes only
+    for (std::size_t i = 600; i < 1801; ++i) wave_late[i] = wave20[i - 600];
+    for (std::size_t i = 1201; i < 1801; ++i) wave_early[i] = 140.0;
+
+    const std::vector<PatternCase> cases = {
+        {"twenty minutes of a 4-cycle wave", series_of(wave20), 0, 1'200'000, true},
+        {"19:59 is too short", series_of(wave20), 1'000, 1'200'000, false},
+        {"the segment may start mid-second", series_of(wave20), 500, 1'200'500, true},
+        {"5 missing seconds in a row are filled", series_of(wave20, run(400, 5)), 0, 1'200'000, true},
+        {"6 missing seconds in a row are too many", series_of(wave20, run(400, 6)), 0, 1'200'000,
+         false},
+        {"missing seconds at both ends are filled flat",
+         series_of(wave20, [] { auto s = run(0, 5); s.merge(run(1196, 5)); return s; }()), 0,
+         1'200'000, true},
+        // 1081 of 1201 present is 0.9001; 1080 is 0.8993.
+        {"120 single gaps keep 90 percent", series_of(wave20, every(10, 120, 3)), 0, 1'200'000,
+         true},
+        {"121 single gaps fall below 90 percent", series_of(wave20, every(9, 121, 3)), 0, 1'200'000,
+         false},
+        {"24 interior gaps of 5 seconds are bridged",
+         series_of(wave20, [] {
+             std::set<std::size_t> s;
+             for (std::size_t k = 0; k < 24; ++k) s.merge(run(20 + 50 * k, 5));
+             return s;
+         }()),
+         0, 1'200'000, true},
+        {"a trace with no fetal values", series_of(wave20, run(0, 1201)), 0, 1'200'000, false},
+        {"fewer than 1200 seconds", series_of(sine(1199, 4, 8)), 0, 1'200'000, false},
+        {"a random walk", series_of(random_walk(1201)), 0, 1'200'000, false},
+        {"only the last 20 minutes are tested (wave there)", series_of(wave_late), 0, 1'800'000,
+         true},
+        {"only the last 20 minutes are tested (wave before)", series_of(wave_early), 0, 1'800'000,
+         false},
+        {"a series outside the window", series_of(wave20), 5'000'000, 6'200'000, false},
+    };
+    for (const PatternCase& c : cases) {
+        EXPECT_EQ(detect_sinusoidal_pattern(c.series, c.window_start, c.window_end), c.expected)
+            << c.name;
+    }
+}
+
+// A 4-cycle wave (amplitude 8) plus a 1.5-cycle wave: the whole segment
+// must keep at least 0.55 of its power in the band, each block 0.45. With a
+// slow part of amplitude 6 the whole segment holds about 0.57 of the power,
+// with 7 about 0.49 (every block then still holds more than 0.45).
+TEST(SinusoidalPattern, WholeSegmentThreshold) {
+    struct Case {
+        double slow_amplitude;
+        bool expected;
+    };
+    const std::vector<Case> cases = {{0.0, true}, {6.0, true}, {7.0, false}, {10.0, false}};
+    for (const Case& c : cases) {
+        const std::vector<double> v = plus(sine(1201, 4, 8), sine(1201, 1.5, c.slow_amplitude));
+        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), 0, 1'200'000), c.expected)
+            << c.slow_amplitude;
+    }
+}
+
+// Each 5-minute block must pass on its own: a wave whose third block is
+// replaced by a flat trace still has a strong band over the whole segment.
+TEST(SinusoidalPattern, EveryBlockMustPass) {
+    struct Case {
+        std::size_t flat_block;  // 4 means none
+        bool expected;
+    };
+    const std::vector<Case> cases = {{4, true}, {0, false}, {2, false}, {3, false}};
+    for (const Case& c : cases) {
+        std::vector<double> v = sine(1201, 4, 8);
+        if (c.flat_block < 4) {
+            for (std::size_t i = c.flat_block * 300; i < c.flat_block * 300 + 300; ++i) v[i] = 140.0;
+        }
+        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), 0, 1'200'000), c.expected)
+            << c.flat_block;
+    }
+}
+
+}  // namespace
+}  // namespace fhr_core::analysis
