@@ -65,7 +65,7 @@ def main() -> int:
     day_text = day.read_text(encoding="utf-8")
     print(f"24-hour recording: {len(day_text) / 1e6:.1f} MB, {day_text.count(chr(10)) - 1} rows")
 
-    native_bench = REPO / "build" / "bench-native" / "csv_read_bench"
+    native_bench = REPO / "build" / "bench-native" / "bench" / "csv_read_bench"
     if native_bench.exists():
         out = subprocess.run([str(native_bench), str(day)], check=True, capture_output=True, text=True).stdout
         figures = dict(l.split() for l in out.splitlines())

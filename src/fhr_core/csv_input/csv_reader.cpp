@@ -58,16 +58,33 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
 // cells past the last recognised column are never looked at.
 void split_cells(std::string_view line, std::size_t limit, std::vector<std::string_view>& cells) {
     cells.clear();
-    std::size_t begin = 0;
-    while (cells.size() < limit) {
-        const std::size_t comma = line.find(',', begin);
-        if (comma == std::string_view::npos) {
-            cells.push_back(line.substr(begin));
-            return;
+    const char* begin = line.data();
+    const char* const end = line.data() + line.size();
+    for (const char* p = begin; cells.size() < limit; ++p) {
+        if (p == end || *p == ',') {
+            cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
+            if (p == end) return;
+            begin = p + 1;
         }
-        cells.push_back(line.substr(begin, comma - begin));
-        begin = comma + 1;
     }
+}
+
+bool is_blank(std::string_view line) {
+    if (line.empty()) return true;
+    const char first = line.front();
+    if (first > ' ' && first < 0x7F) return false;
+    return trim_white_space(line).empty();
+}
+
+// The number of non-blank lines after the header: the samples are reserved
+// once, so the vector never grows by copying.
+std::size_t count_data_lines(std::string_view text) {
+    LineCursor lines(text);
+    std::string_view line;
+    lines.next(line);
+    std::size_t count = 0;
+    while (lines.next(line)) count += is_blank(line) ? 0 : 1;
+    return count;
 }
 
 // The value columns, in the order of MonitorSample's fields.
@@ -123,9 +140,11 @@ Result<InputData> read_monitor_csv_str(std::string_view text) {
     if (columns.date == kNoColumn) return Failure{"CSV is missing required Date column"};
 
     InputData input;
+    input.samples.reserve(count_data_lines(text));
     std::vector<std::string_view> cells;
+    cells.reserve(columns.cells_needed);
     while (lines.next(line)) {
-        if (trim_white_space(line).empty()) continue;
+        if (is_blank(line)) continue;
         split_cells(line, columns.cells_needed, cells);
         const std::size_t row = lines.number();
         if (cells.size() <= columns.date) {

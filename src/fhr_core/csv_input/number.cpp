@@ -82,6 +82,32 @@ DecimalShape scan_decimal(std::string_view s) {
     return shape;
 }
 
+// Plain decimals with few digits ("146.25", "-3", "12.") are read exactly: the
+// digits form an integer below 2^53 and the power of ten is exact, so one IEEE
+// division gives the correctly rounded value. Anything else returns nothing.
+std::optional<double> parse_short_decimal(std::string_view s) {
+    constexpr std::size_t kMaxDigits = 15;  // 10^15 < 2^53
+    constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::uint64_t mantissa = 0;
+    std::size_t digits = 0;
+    std::size_t fraction_digits = 0;
+    bool seen_point = false;
+    for (const char c : s) {
+        if (c >= '0' && c <= '9') {
+            if (++digits > kMaxDigits) return std::nullopt;
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+            if (seen_point) ++fraction_digits;
+        } else if (c == '.' && !seen_point) {
+            seen_point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) return std::nullopt;
+    return static_cast<double>(mantissa) / kPowersOfTen[fraction_digits];
+}
+
 }  // namespace
 
 std::optional<double> parse_value_cell(std::string_view cell) {
@@ -92,6 +118,7 @@ std::optional<double> parse_value_cell(std::string_view cell) {
         body.remove_prefix(1);
     }
     if (body.empty()) return std::nullopt;
+    if (auto value = parse_short_decimal(body)) return negative ? -*value : *value;
     if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
         return negative ? -std::numeric_limits<double>::infinity()
                         : std::numeric_limits<double>::infinity();

@@ -29,21 +29,26 @@ std::string_view FetalChannel::name() const {
 
 void finish_input(InputData& input) {
     std::vector<MonitorSample>& samples = input.samples;
-    input.out_of_order_rows = 0;
+    // One pass counts both; the duplicate count is final unless a sort is needed.
+    std::size_t out_of_order = 0;
+    std::size_t duplicates = 0;
     for (std::size_t i = 1; i < samples.size(); ++i) {
-        if (samples[i].timestamp_ms < samples[i - 1].timestamp_ms) ++input.out_of_order_rows;
+        const std::int64_t previous = samples[i - 1].timestamp_ms;
+        out_of_order += samples[i].timestamp_ms < previous ? 1 : 0;
+        duplicates += samples[i].timestamp_ms == previous ? 1 : 0;
     }
-    // Monitor exports are nearly always in order already; skip the sort then.
-    if (input.out_of_order_rows != 0) {
+    input.out_of_order_rows = out_of_order;
+    if (out_of_order != 0) {
         std::stable_sort(samples.begin(), samples.end(),
                          [](const MonitorSample& a, const MonitorSample& b) {
                              return a.timestamp_ms < b.timestamp_ms;
                          });
+        duplicates = 0;
+        for (std::size_t i = 1; i < samples.size(); ++i) {
+            duplicates += samples[i].timestamp_ms == samples[i - 1].timestamp_ms ? 1 : 0;
+        }
     }
-    input.duplicate_timestamps = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        if (samples[i].timestamp_ms == samples[i - 1].timestamp_ms) ++input.duplicate_timestamps;
-    }
+    input.duplicate_timestamps = duplicates;
 }
 
 }  // namespace fhr_core

@@ -81,6 +81,56 @@ std::optional<std::string_view> piece(std::string_view s, char sep, std::size_t 
     return s.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
 }
 
+// The layout nearly every monitor writes: "YYYY-MM-DD hh:mm:ss" with an
+// optional "T" for the blank, an optional fraction and an optional final "Z".
+// Read directly, it gives exactly what the general parser gives for such a
+// text; anything else (or a component out of range, which needs the general
+// parser's message) returns nothing and takes the general path.
+std::optional<std::int64_t> parse_common_layout(std::string_view s) {
+    constexpr std::size_t kLayoutLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+    if (!s.empty() && s.back() == 'Z') s.remove_suffix(1);
+    if (s.size() < kLayoutLength) return std::nullopt;
+    const auto digit = [&](std::size_t i) -> int {
+        const char c = s[i];
+        return (c >= '0' && c <= '9') ? c - '0' : -1;
+    };
+    const auto two = [&](std::size_t i) -> int {
+        const int a = digit(i);
+        const int b = digit(i + 1);
+        return (a < 0 || b < 0) ? -1 : a * 10 + b;
+    };
+    if (s[4] != '-' || s[7] != '-' || (s[10] != ' ' && s[10] != 'T') || s[13] != ':' || s[16] != ':') {
+        return std::nullopt;
+    }
+    const int century = two(0);
+    const int year_low = two(2);
+    const int month = two(5);
+    const int day = two(8);
+    const int hour = two(11);
+    const int minute = two(14);
+    const int second = two(17);
+    if (century < 0 || year_low < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+        return std::nullopt;
+    }
+    std::int64_t millis = 0;
+    if (s.size() > kLayoutLength) {
+        if (s[kLayoutLength] != '.') return std::nullopt;
+        constexpr int kScale[] = {100, 10, 1};
+        for (std::size_t i = kLayoutLength + 1; i < s.size(); ++i) {
+            const int d = digit(i);
+            if (d < 0) return std::nullopt;
+            const std::size_t place = i - kLayoutLength - 1;
+            if (place < 3) millis += d * kScale[place];
+        }
+    }
+    const std::int64_t days = days_from_civil(century * 100 + year_low, static_cast<std::uint32_t>(month),
+                                              static_cast<std::uint32_t>(day));
+    return ((days * kSecondsPerDay + hour * kSecondsPerHour + minute * kSecondsPerMinute + second) *
+            kMillisPerSecond) +
+           millis;
+}
+
 }  // namespace
 
 std::int64_t days_from_civil(std::int32_t year, std::uint32_t month, std::uint32_t day) {
@@ -123,6 +173,8 @@ Result<std::uint32_t> parse_millis(std::string_view fraction) {
 }
 
 Result<std::int64_t> parse_monitor_timestamp(std::string_view text) {
+    if (auto instant = parse_common_layout(text)) return *instant;
+
     // 1. Normalise: trim, drop trailing "Z"s, read every "T" as a blank.
     std::string_view normal = trim_white_space(text);
     while (!normal.empty() && normal.back() == 'Z') normal.remove_suffix(1);
