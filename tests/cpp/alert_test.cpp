@@ -82,8 +82,9 @@ TEST_P(DecelerationOrMarkedOnlyTest, Decides) {
 INSTANTIATE_TEST_SUITE_P(
     Alert, DecelerationOrMarkedOnlyTest,
     ::testing::Values(ListsCase{"empty", {}, {}, true},
-                      ListsCase{"all_five", texts({kHMarked, kHSevere, kHDeep, kHBurden, kHRecVariable}),
-                                {}, true},
+                      ListsCase{"all_five",
+                                texts({kHMarked, kHSevere, kHDeep, kHBurden, kHRecVariable}), {},
+                                true},
                       ListsCase{"recurrent_late", texts({kHRecLate}), {}, false},
                       ListsCase{"severe_and_tachysystole", texts({kHSevere, p::kRiskTachysystole}),
                                 {}, false}),
@@ -121,8 +122,9 @@ struct ContextCase {
 class ShortBurdenBradycardiaTest : public ::testing::TestWithParam<ContextCase> {};
 TEST_P(ShortBurdenBradycardiaTest, Decides) {
     const ContextCase& c = GetParam();
-    EXPECT_EQ(fhr_core::analysis::is_short_burden_bradycardia_alert(c.high_risk, c.reasons, c.total),
-              c.expected);
+    EXPECT_EQ(
+        fhr_core::analysis::is_short_burden_bradycardia_alert(c.high_risk, c.reasons, c.total),
+        c.expected);
 }
 INSTANTIATE_TEST_SUITE_P(
     Alert, ShortBurdenBradycardiaTest,
@@ -243,10 +245,11 @@ struct AlertInput {
     std::uint64_t prolonged = 0;
     std::optional<double> nadir;
 
+    using List = std::initializer_list<std::string_view>;
     AlertInput& cat(Classification c) { category = c; return *this; }
-    AlertInput& why(std::initializer_list<std::string_view> r) { reasons = texts(r); return *this; }
-    AlertInput& risk(std::initializer_list<std::string_view> h) { high_risk = texts(h); return *this; }
-    AlertInput& protect(std::initializer_list<std::string_view> pr) { protective = texts(pr); return *this; }
+    AlertInput& why(List r) { reasons = texts(r); return *this; }
+    AlertInput& risk(List h) { high_risk = texts(h); return *this; }
+    AlertInput& protect(List pr) { protective = texts(pr); return *this; }
     AlertInput& f(double v) { usable = v; return *this; }
     AlertInput& t(double v) { total = v; return *this; }
     AlertInput& prolong(std::uint64_t n) { prolonged = n; return *this; }
@@ -316,7 +319,9 @@ INSTANTIATE_TEST_SUITE_P(
                   AlertInput().why({p::kReasonAbsentVariability}).risk({p::kRiskAbsentVariability}),
                   kUrgent, std::nullopt},
         AlertCase{"persistent_minimal",
-                  AlertInput().why({p::kReasonMinimalVariability}).risk({p::kRiskPersistentMinimal}),
+                  AlertInput()
+                      .why({p::kReasonMinimalVariability})
+                      .risk({p::kRiskPersistentMinimal}),
                   kUrgent, std::nullopt},
         AlertCase{"recurrent_late", AlertInput().why({kRLate}).risk({kHRecLate}), kUrgent,
                   std::nullopt},
@@ -406,8 +411,9 @@ INSTANTIATE_TEST_SUITE_P(
                   kDataQuality, std::nullopt},
         AlertCase{"category_i_f_0_7", AlertInput().cat(Classification::category_i).f(0.7), kNone,
                   std::nullopt},
-        AlertCase{"category_ii_f_0_69", AlertInput().why({kRVariable}).protect({kPModerate}).f(0.69),
-                  kDataQuality, std::nullopt},
+        AlertCase{"category_ii_f_0_69",
+                  AlertInput().why({kRVariable}).protect({kPModerate}).f(0.69), kDataQuality,
+                  std::nullopt},
         AlertCase{"prolonged", AlertInput().why({kRProlonged}).protect({kPModerate}).prolong(1),
                   kWarning, std::nullopt},
         AlertCase{"short_burden_bradycardia",

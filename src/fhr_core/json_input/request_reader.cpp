@@ -20,8 +20,8 @@
 
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -162,8 +162,11 @@ Record record_of(Expect expect) {
 }
 
 int find_field(const RecordSpec& spec, std::string_view key) {
+    if (key.empty()) return -1;
     for (int i = 0; i < spec.count; ++i) {
-        if (spec.fields[i].name == key) return i;
+        const std::string_view name = spec.fields[i].name;
+        // Length and first byte first: most keys differ there, and memcmp is a call.
+        if (name.size() == key.size() && name[0] == key[0] && name == key) return i;
     }
     return -1;
 }
@@ -171,14 +174,11 @@ int find_field(const RecordSpec& spec, std::string_view key) {
 // True when a decoded string holds the UTF-8 form of a surrogate code point
 // (RapidJSON encodes a lone \uDC00-\uDFFF escape so; valid input never does).
 bool has_surrogate_bytes(const char* data, std::size_t size) {
-    const char* p = data;
-    const char* end = data + size;
-    while (p < end) {
-        const void* found = std::memchr(p, 0xED, static_cast<std::size_t>(end - p));
-        if (found == nullptr) return false;
-        const char* hit = static_cast<const char*>(found);
-        if (hit + 1 < end && static_cast<unsigned char>(hit[1]) >= 0xA0) return true;
-        p = hit + 1;
+    // Strings are short (keys, timestamps): a plain loop beats memchr's call cost.
+    for (std::size_t i = 0; i + 1 < size; ++i) {
+        if (static_cast<unsigned char>(data[i]) == 0xED && static_cast<unsigned char>(data[i + 1]) >= 0xA0) {
+            return true;
+        }
     }
     return false;
 }
