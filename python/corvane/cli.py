@@ -18,15 +18,7 @@ examples:
 """
 
 
-def _build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog="corvane",
-        description="Intrapartum CTG analysis: baseline, variability, decelerations, "
-        "contractions, category and alert level as one JSON report.",
-    )
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
-    commands.required = True
-
+def _add_analyze(commands) -> None:
     analyze = commands.add_parser(
         "analyze",
         help="analyse a monitor CSV export or a JSON analysis request",
@@ -48,16 +40,37 @@ def _build_parser() -> argparse.ArgumentParser:
     analyze.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
     analyze.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
     analyze.add_argument("-o", "--output", default=None, metavar="FILE", help="write the report to FILE instead of standard output")
+    analyze.set_defaults(handler=_analyze)
+
+
+# Each subcommand registers itself here: a function that adds its parser to the
+# subparsers object and sets `handler` (called with the parsed arguments,
+# returning the exit status).
+SUBCOMMANDS = [_add_analyze]
+
+
+def _build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="corvane",
+        description="Intrapartum CTG analysis: baseline, variability, decelerations, "
+        "contractions, category and alert level as one JSON report.",
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+    for add in SUBCOMMANDS:
+        add(commands)
     return parser
 
 
-def _fail(message: str) -> int:
+def fail(message: str) -> int:
+    """Print one error line on standard error and return the usage exit status."""
     first_line = message.splitlines()[0] if message else "error"
     print(f"corvane: error: {first_line}", file=sys.stderr)
     return EXIT_USAGE
 
 
-def _read_text(path: str) -> str:
+def read_text(path: str) -> str:
+    """A file's text as stored (line endings untouched); "-" reads standard input."""
     if path == "-":
         return sys.stdin.read()
     # newline="" keeps line endings as written; the reader handles CR LF itself.
@@ -81,11 +94,11 @@ def _analyze(args: argparse.Namespace) -> int:
         if given
     ]
     if is_json and csv_only:
-        return _fail(f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)")
+        return fail(f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)")
     try:
-        text = _read_text(args.file)
+        text = read_text(args.file)
     except (OSError, UnicodeDecodeError) as error:
-        return _fail(f"cannot read {args.file}: {error}")
+        return fail(f"cannot read {args.file}: {error}")
     try:
         if is_json:
             report = _native.analyze_json_string(text)
@@ -99,7 +112,7 @@ def _analyze(args: argparse.Namespace) -> int:
                 last_only=args.last_only,
             )
     except (ValueError, OverflowError, TypeError) as error:
-        return _fail(str(error))
+        return fail(str(error))
     if args.output is None:
         sys.stdout.write(report)
         sys.stdout.flush()
@@ -108,17 +121,14 @@ def _analyze(args: argparse.Namespace) -> int:
             with open(args.output, "w", encoding="utf-8", newline="") as handle:
                 handle.write(report)
         except OSError as error:
-            return _fail(f"cannot write {args.output}: {error}")
+            return fail(f"cannot write {args.output}: {error}")
     return 0
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = _build_parser()
     args = parser.parse_args(list(argv) if argv is not None else None)
-    if args.command == "analyze":
-        return _analyze(args)
-    parser.error(f"unknown command {args.command}")
-    return EXIT_USAGE
+    return args.handler(args)
 
 
 if __name__ == "__main__":
