@@ -31,8 +31,8 @@ InputSummary summarize_input(const InputData& input) {
     if (!input.samples.empty()) {
         const MonitorSample& first = input.samples.front();
         const MonitorSample& last = input.samples.back();
-        summary.start_timestamp = first.timestamp;
-        summary.end_timestamp = last.timestamp;
+        summary.start_timestamp = first.timestamp.str();
+        summary.end_timestamp = last.timestamp.str();
         summary.duration_seconds =
             static_cast<double>(span_ms(first.timestamp_ms, last.timestamp_ms)) / 1000.0;
     }

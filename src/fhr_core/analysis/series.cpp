@@ -49,11 +49,11 @@ std::uint64_t distance(std::int64_t a, std::int64_t b) {
     return static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a);
 }
 
-bool usable_heart_rate(const std::optional<double>& v) {
+bool usable_heart_rate(const OptionalValue& v) {
     return v && *v >= kUsableHeartRateMin && *v <= kUsableHeartRateMax;
 }
 
-bool usable_toco(const std::optional<double>& v) {
+bool usable_toco(const OptionalValue& v) {
     return v && *v >= kUsableTocoMin && *v <= kUsableTocoMax;
 }
 

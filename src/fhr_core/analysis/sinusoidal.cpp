@@ -81,10 +81,9 @@ bool sinusoidal_like_values(std::span<const double> values, double threshold) {
     const std::size_t n = values.size();
     if (n < kMinSpectralValues) return false;
 
-    std::vector<double> sorted(values.begin(), values.end());
-    sort_total_order(sorted);
-    const double amplitude =
-        quantile(sorted, kAmplitudeHighQuantile) - quantile(sorted, kAmplitudeLowQuantile);
+    std::vector<double> copy(values.begin(), values.end());
+    const double high = select_quantile(copy, kAmplitudeHighQuantile);
+    const double amplitude = high - select_quantile(copy, kAmplitudeLowQuantile);
     if (!(amplitude >= kMinAmplitudeBpm && amplitude <= kMaxAmplitudeBpm)) return false;
 
     double path = 0.0;
@@ -95,7 +94,7 @@ bool sinusoidal_like_values(std::span<const double> values, double threshold) {
     double sum = 0.0;
     for (const double v : values) sum += v;
     const double mean = sum / static_cast<double>(n);
-    std::vector<double>& centred = sorted;  // reuse the scratch list
+    std::vector<double>& centred = copy;  // reuse the scratch list
     for (std::size_t i = 0; i < n; ++i) centred[i] = values[i] - mean;
 
     const TrigTable& table = trig_table();

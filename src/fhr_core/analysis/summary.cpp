@@ -27,6 +27,37 @@ double from_total_order_key(std::uint64_t key) {
     return std::bit_cast<double>((key & kSignBit) != 0 ? key & ~kSignBit : ~key);
 }
 
+// Below this size a comparison sort is as fast as the radix passes.
+constexpr std::size_t kRadixSortMin = 64;
+constexpr int kDigitBits = 8;
+constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+
+// Least-significant-digit radix sort of the keys, one byte per pass. All
+// eight byte histograms are counted in one read of the keys, and passes whose
+// byte is the same in every key are skipped: heart-rate and TOCO values share
+// their sign and exponent bytes, so at most six passes run and often fewer.
+void radix_sort(std::vector<std::uint64_t>& keys) {
+    constexpr int kDigits = 64 / kDigitBits;
+    std::vector<std::size_t> counts(kDigits * kBuckets, 0);
+    for (const std::uint64_t key : keys) {
+        for (int d = 0; d < kDigits; ++d) ++counts[d * kBuckets + ((key >> (d * kDigitBits)) & (kBuckets - 1))];
+    }
+    std::vector<std::uint64_t> scratch(keys.size());
+    for (int d = 0; d < kDigits; ++d) {
+        const int shift = d * kDigitBits;
+        std::size_t* const count = counts.data() + d * kBuckets;
+        if (count[(keys.front() >> shift) & (kBuckets - 1)] == keys.size()) continue;
+        std::size_t offset = 0;
+        for (std::size_t b = 0; b < kBuckets; ++b) {
+            const std::size_t here = count[b];
+            count[b] = offset;
+            offset += here;
+        }
+        for (const std::uint64_t key : keys) scratch[count[(key >> shift) & (kBuckets - 1)]++] = key;
+        keys.swap(scratch);
+    }
+}
+
 }  // namespace
 
 // Two doubles with equal keys have identical bits, so any ordering of equal
@@ -36,7 +67,11 @@ void sort_total_order(std::vector<double>& values) {
     if (values.size() < 2) return;
     std::vector<std::uint64_t> keys(values.size());
     std::transform(values.begin(), values.end(), keys.begin(), total_order_key);
-    std::sort(keys.begin(), keys.end());
+    if (keys.size() < kRadixSortMin) {
+        std::sort(keys.begin(), keys.end());
+    } else {
+        radix_sort(keys);
+    }
     std::transform(keys.begin(), keys.end(), values.begin(), from_total_order_key);
 }
 
@@ -52,6 +87,13 @@ std::size_t quantile_index(std::size_t n, double q) {
 
 double quantile(const std::vector<double>& sorted, double q) {
     return sorted[quantile_index(sorted.size(), q)];
+}
+
+double select_quantile(std::vector<double>& values, double q) {
+    const auto nth = values.begin() + static_cast<std::ptrdiff_t>(quantile_index(values.size(), q));
+    std::nth_element(values.begin(), nth, values.end(),
+                     [](double a, double b) { return total_order_key(a) < total_order_key(b); });
+    return *nth;
 }
 
 ValueSummary summarize_values(std::vector<double>& values) {

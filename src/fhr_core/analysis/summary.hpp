@@ -26,6 +26,11 @@ std::size_t quantile_index(std::size_t n, double q);
 // Element at quantile q of an ascending, non-empty list.
 double quantile(const std::vector<double>& sorted, double q);
 
+// The element at quantile q of a non-empty list, found by selection instead of
+// a full sort: the same value the sorted list holds at that index. Reorders
+// `values`; several quantiles may be selected from the same list in turn.
+double select_quantile(std::vector<double>& values, double q);
+
 // Sorts `values` in place and summarizes them; all fields absent when empty.
 ValueSummary summarize_values(std::vector<double>& values);
 

@@ -68,17 +68,15 @@ std::optional<double> estimate_variability(const Series& series, std::int64_t fr
             }
         }
         if (chunk.size() >= kMinChunkValues) {
-            sort_total_order(chunk);
-            amplitudes.push_back(quantile(chunk, kAmplitudeHighQuantile) -
-                                 quantile(chunk, kAmplitudeLowQuantile));
+            const double high = select_quantile(chunk, kAmplitudeHighQuantile);
+            amplitudes.push_back(high - select_quantile(chunk, kAmplitudeLowQuantile));
         }
         if (chunk_end == to_ms) break;
         chunk_start = chunk_end;
     }
 
     if (amplitudes.size() < kMinAmplitudes) return std::nullopt;
-    sort_total_order(amplitudes);
-    return quantile(amplitudes, kMedianQuantile);
+    return select_quantile(amplitudes, kMedianQuantile);
 }
 
 std::optional<VariabilityClass> classify_variability(std::optional<double> variability_bpm) {

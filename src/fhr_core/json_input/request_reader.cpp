@@ -420,7 +420,7 @@ private:
         return frame.array_form ? frame.count : frame.field;
     }
 
-    std::optional<double>& current_sample_value() {
+    OptionalValue& current_sample_value() {
         switch (current_field()) {
             case 1: return sample_->hr1;
             case 2: return sample_->hr2;
@@ -575,17 +575,19 @@ Failure json_failure(std::string_view text, const JsonError& error) {
     return Failure{std::move(message)};
 }
 
-// `t` trimmed, trailing "Z"s removed, every "T" replaced by a blank; in place.
-void normalise_timestamp(std::string& text) {
-    const std::string_view trimmed = trim_white_space(text);
-    const std::size_t offset = static_cast<std::size_t>(trimmed.data() - text.data());
-    std::size_t length = trimmed.size();
-    while (length > 0 && text[offset + length - 1] == 'Z') --length;
-    if (offset > 0) text.erase(0, offset);
-    text.resize(length);
-    for (char& c : text) {
+// `t` trimmed, trailing "Z"s removed, every "T" replaced by a blank.
+void normalise_timestamp(InlineText& text) {
+    std::string_view normal = trim_white_space(text.view());
+    while (!normal.empty() && normal.back() == 'Z') normal.remove_suffix(1);
+    if (normal.find('T') == std::string_view::npos) {
+        if (normal.size() != text.size()) text.assign(normal);
+        return;
+    }
+    std::string replaced(normal);
+    for (char& c : replaced) {
         if (c == 'T') c = ' ';
     }
+    text.assign(replaced);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fhr_core/model/compact.hpp"
 #include "fhr_core/model/result.hpp"
 
 namespace fhr_core {
@@ -36,16 +37,16 @@ private:
 
 // One monitor time point. An absent value means no usable number was given.
 struct MonitorSample {
-    std::optional<double> hr1;
-    std::optional<double> hr2;
-    std::optional<double> hr3;
-    std::optional<double> hrm;
-    std::optional<double> toco;
-    std::string timestamp;          // display text; parses back to timestamp_ms
+    OptionalValue hr1;
+    OptionalValue hr2;
+    OptionalValue hr3;
+    OptionalValue hrm;
+    OptionalValue toco;
+    InlineText timestamp;           // display text; parses back to timestamp_ms
     std::int64_t timestamp_ms = 0;  // milliseconds since 1970-01-01T00:00:00Z
 
     // The fetal value of the selected channel.
-    const std::optional<double>& fetal(FetalChannel channel) const {
+    const OptionalValue& fetal(FetalChannel channel) const {
         switch (channel.value()) {
             case FetalChannel::HR2: return hr2;
             case FetalChannel::HR3: return hr3;
