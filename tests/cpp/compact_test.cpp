@@ -1,0 +1,111 @@
+#include "fhr_core/model/compact.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fhr_core/analysis/summary.hpp"
+
+namespace {
+
+using fhr_core::InlineText;
+using fhr_core::OptionalValue;
+
+TEST(OptionalValue, BehavesLikeAnOptionalDouble) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double values[] = {0.0, -0.0, 140.25, -1.0, INFINITY, -INFINITY, 1e-310, nan, -nan};
+    for (const double v : values) {
+        const OptionalValue stored(v);
+        ASSERT_TRUE(stored.has_value()) << v;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*stored), std::bit_cast<std::uint64_t>(v)) << v;
+        const std::optional<double> back = stored;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*back), std::bit_cast<std::uint64_t>(v));
+    }
+    OptionalValue absent;
+    EXPECT_FALSE(absent.has_value());
+    EXPECT_FALSE(static_cast<std::optional<double>>(absent).has_value());
+    EXPECT_EQ(absent, std::nullopt);
+    EXPECT_EQ(absent.value_or(7.0), 7.0);
+    absent = 3.5;
+    EXPECT_EQ(absent, 3.5);
+    absent = std::optional<double>();
+    EXPECT_FALSE(absent);
+}
+
+TEST(OptionalValue, TheAbsenceMarkerNeverSwallowsAPresentValue) {
+    // Every NaN payload, the marker's own included, stays a present NaN.
+    for (const std::uint64_t sign : {std::uint64_t{0}, std::uint64_t{1} << 63}) {
+        const double marker = std::bit_cast<double>(0x7FF4'0000'0000'A85Eull | sign);
+        const OptionalValue stored(marker);
+        ASSERT_TRUE(stored.has_value());
+        EXPECT_TRUE(std::isnan(*stored));
+        EXPECT_EQ(std::signbit(*stored), sign != 0);
+    }
+}
+
+TEST(InlineText, HoldsShortAndLongTextsAcrossCopiesAndMoves) {
+    const std::string texts[] = {"", "2024-03-10 14:05:09.250", std::string(30, 'x'), std::string(31, 'y'),
+                                 "2024-03-10 14:05:09.250+02:00:00:00:00", std::string(1000, 'z')};
+    for (const std::string& text : texts) {
+        InlineText a(text);
+        EXPECT_EQ(a, text);
+        EXPECT_EQ(a.size(), text.size());
+        InlineText b = a;                 // copy
+        EXPECT_EQ(b, text);
+        InlineText c = std::move(a);      // move
+        EXPECT_EQ(c, text);
+        EXPECT_TRUE(a.empty());           // NOLINT: moved-from is empty by design
+        a = c;                            // copy-assign into a used object
+        EXPECT_EQ(a, text);
+        a = a;                            // self-assignment keeps the text
+        EXPECT_EQ(a, text);
+        a.assign(a.view().substr(a.size() / 2));  // assign from its own characters
+        EXPECT_EQ(a, text.substr(text.size() / 2));
+        b = std::move(c);
+        EXPECT_EQ(b, text);
+    }
+    std::vector<InlineText> many(1000, InlineText(std::string(40, 'q')));
+    many.resize(5000);  // reallocation moves heap-held texts
+    EXPECT_EQ(many[999], std::string(40, 'q'));
+    EXPECT_TRUE(many[4999].empty());
+}
+
+TEST(ValueListSort, RadixAndComparisonPathsAgreeWithTotalOrder) {
+    // Long enough for the radix path, with every awkward value of the order.
+    std::vector<double> values;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double specials[] = {nan, -nan, INFINITY, -INFINITY, 0.0, -0.0, 1e-310, -1e-310, 140.0, 140.0 / 3.0};
+    for (int i = 0; i < 200; ++i) values.push_back(specials[i % 10] * (i % 3 == 0 ? 1.0 : -1.0) + (i % 7) * 0.25);
+    for (const std::size_t n : {std::size_t{10}, std::size_t{63}, std::size_t{64}, std::size_t{200}}) {
+        std::vector<double> part(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+        std::vector<double> want(part);
+        std::stable_sort(want.begin(), want.end(), [](double a, double b) {
+            const auto key = [](double v) {
+                const auto bits = std::bit_cast<std::uint64_t>(v);
+                return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+            };
+            return key(a) < key(b);
+        });
+        fhr_core::analysis::sort_total_order(part);
+        ASSERT_EQ(part.size(), want.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(part[i]), std::bit_cast<std::uint64_t>(want[i])) << n << " " << i;
+        }
+        // Selection gives the element the sorted list holds at the quantile index.
+        for (const double q : {0.0, 0.05, 0.2, 0.5, 0.9, 0.95, 1.0}) {
+            std::vector<double> scratch(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+            const double selected = fhr_core::analysis::select_quantile(scratch, q);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(selected),
+                      std::bit_cast<std::uint64_t>(want[fhr_core::analysis::quantile_index(n, q)]))
+                << n << " q=" << q;
+        }
+    }
+}
+
+}  // namespace
