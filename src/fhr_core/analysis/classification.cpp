@@ -111,13 +111,14 @@ bool in_minimal_band(const std::optional<double>& variability) {
 bool persistent_minimal_variability(const WindowAnalysis& window, const Series& series,
                                     std::int64_t window_start, std::int64_t window_end) {
     if (!at_least_twenty_minutes(window_start, window_end) || !window.baseline_bpm) return false;
+    // In a window of 20 minutes or more the current span is the window's own
+    // last 10 minutes, so its variability is `variability_bpm`; the previous
+    // span is measured only when the current one is minimal.
+    if (!in_minimal_band(window.variability_bpm)) return false;
     const double baseline = static_cast<double>(*window.baseline_bpm);
     const LookBackSpans spans = look_back_spans(window_end);
-    const std::optional<double> previous =
-        estimate_variability(series, spans.previous.from_ms, spans.previous.to_ms, baseline);
-    const std::optional<double> current =
-        estimate_variability(series, spans.current.from_ms, spans.current.to_ms, baseline);
-    return in_minimal_band(previous) && in_minimal_band(current);
+    return in_minimal_band(
+        estimate_variability(series, spans.previous.from_ms, spans.previous.to_ms, baseline));
 }
 
 // A normal baseline in the previous 10 minutes that has become tachycardic.
@@ -127,13 +128,12 @@ bool changed_to_tachycardia(const WindowAnalysis& window, const Series& series,
         !at_least_twenty_minutes(window_start, window_end)) {
         return false;
     }
+    // The current span is the window's last 10 minutes: its baseline is
+    // `baseline_bpm`, tachycardic (above 160) by the test above.
     const LookBackSpans spans = look_back_spans(window_end);
     const std::optional<std::int32_t> previous =
         estimate_baseline(series, spans.previous.from_ms, spans.previous.to_ms);
-    const std::optional<std::int32_t> current =
-        estimate_baseline(series, spans.current.from_ms, spans.current.to_ms);
-    return previous && current && *previous >= kNormalBaselineLow &&
-           *previous <= kNormalBaselineHigh && *current > kNormalBaselineHigh;
+    return previous && *previous >= kNormalBaselineLow && *previous <= kNormalBaselineHigh;
 }
 
 bool is_severe_variable(const DecelerationEvent& d) {
