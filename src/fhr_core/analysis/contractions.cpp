@@ -143,9 +143,10 @@ std::vector<ContractionEvent> detect_contractions(const Series& series, std::int
         if (seconds[i].toco) toco.push_back(*seconds[i].toco);
     }
     if (toco.size() < kMinTocoSeconds) return {};
-    const double p20 = select_quantile(toco, kLowQuantile);
-    const double p90 = select_quantile(toco, kEdgeQuantile);
-    const double p95 = select_quantile(toco, kHighQuantile);
+    sort_total_order(toco);
+    const double p20 = quantile(toco, kLowQuantile);
+    const double p90 = quantile(toco, kEdgeQuantile);
+    const double p95 = quantile(toco, kHighQuantile);
     const double range = p95 - p20;
     if (range < kMinTocoRange) return {};
 
