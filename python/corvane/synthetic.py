@@ -80,7 +80,8 @@ def generate_rows(shape: RecordingShape = RecordingShape()) -> List[List[Optiona
             b = _bump(t, centre, width)
             toco += height * b
             if early:
-                fhr -= 18.0 * _bump(t, centre, width * 0.9)
+                # A gradual fall mirroring the contraction: nadir at its peak.
+                fhr -= 32.0 * _bump(t, centre, width * 1.8)
         hrm = shape.maternal_bpm + 3.0 * math.sin(2 * math.pi * t / 240.0) + rng.gauss(0.0, 1.0)
 
         if dropout_left == 0 and rng.random() < shape.dropout_share / (SAMPLE_RATE_HZ * 4):
