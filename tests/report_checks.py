@@ -14,6 +14,7 @@ def utf8_sorted_unique(values):
 
 def check_window(window):
     quality = window["data_quality"]
+    assert quality["raw_samples"] >= 0 and quality["expected_seconds"] >= 0
     for key in ("fetal_usable_ratio", "maternal_usable_ratio", "toco_usable_ratio", "suspected_maternal_capture_ratio"):
         assert 0.0 <= quality[key] <= 1.0, (key, quality[key])
     features = window["features"]
@@ -23,6 +24,8 @@ def check_window(window):
     percents = (
         features["fetal_hr_percent_below_110"] + features["fetal_hr_percent_110_to_160"] + features["fetal_hr_percent_above_160"]
     )
+    # A second counts in one band at most, and only seconds of the window count.
+    assert fetal_seconds <= quality["expected_seconds"]
     if fetal_seconds:
         # Each percentage is printed with three decimals.
         assert math.isclose(percents, 100.0, abs_tol=0.0015 + 1e-9)
@@ -48,6 +51,27 @@ def check_window(window):
         assert window["alert_suppression_reasons"] == []
 
 
+def check_input(report):
+    summary = report["input"]
+    rows = summary["rows"]
+    assert summary["duration_seconds"] >= 0.0
+    assert summary["out_of_order_rows"] <= max(rows - 1, 0)
+    assert summary["duplicate_timestamps"] <= max(rows - 1, 0)
+    assert (summary["start_timestamp"] is None) == (summary["end_timestamp"] is None) == (rows == 0)
+    # Every recording with a sample gives at least one window.
+    assert (rows == 0) == (report["windows"] == [])
+
+
 def check_report(report):
+    check_input(report)
+    rolling = report["analysis_mode"] == "rolling"
+    assert report["analysis_mode"] in {"rolling", "chunk"}
+    assert rolling == (report["requested_window_minutes"] is not None)
+    assert report["step_seconds"] >= 1
+    longest = report["requested_window_minutes"] * 60 if rolling else 1800
+    if not rolling:
+        assert len(report["windows"]) <= 1
     for window in report["windows"]:
+        assert 0.0 <= window["duration_seconds"] <= min(longest, report["input"]["duration_seconds"])
+        assert window["data_quality"]["raw_samples"] <= report["input"]["rows"]
         check_window(window)

@@ -87,3 +87,156 @@ def test_help_shows_examples():
     result = run("analyze", "--help")
     assert result.returncode == 0
     assert "examples:" in result.stdout and "--window-min" in result.stdout
+
+
+# --- summary, analyze --format, plot --------------------------------------------
+
+from conftest import TESTS_DIR, read_text  # noqa: E402
+from corvane.cli import main  # noqa: E402
+
+GOLDEN_DIR = TESTS_DIR / "golden"
+GOLDEN_CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
+KIND_LETTERS = ["variable", "early", "late", "prolonged", "gradual_unclassified"]
+CATEGORY_LABELS = {"category_i": "I", "category_ii": "II", "category_iii": "III", "unclassified": "-"}
+
+
+def golden_args(case):
+    args = [str(GOLDEN_DIR / case["input"])]
+    flags = {"channel": "--channel", "ga_weeks": "--ga-weeks", "window_min": "--window-min", "step_sec": "--step-sec"}
+    for key, value in case["kwargs"].items():
+        if key == "last_only":
+            args += ["--last-only"] if value else []
+        else:
+            args += [flags[key], str(value)]
+    return args
+
+
+def run_main(capsys, *args):
+    status = main(list(args))
+    captured = capsys.readouterr()
+    return status, captured.out, captured.err
+
+
+@pytest.mark.parametrize("case", GOLDEN_CASES, ids=[case["input"] for case in GOLDEN_CASES])
+def test_summary_has_a_header_and_one_line_per_window_with_the_report_values(capsys, case):
+    status, out, err = run_main(capsys, "summary", *golden_args(case))
+    assert (status, err) == (0, "")
+    report = json.loads(read_text(GOLDEN_DIR / case["expected"]))
+    lines = out.splitlines()
+    assert out.endswith("\n")
+    assert len(lines) == len(report["windows"]) + 1
+    assert all(len(line) <= 80 for line in lines)
+    assert lines[0].split() == [
+        "window", "end", "cat", "alert", "base", "variab.", "acc", "V", "E", "L", "P", "G", "ctx/10", "fetal%",
+    ]
+    for line, window in zip(lines[1:], report["windows"]):
+        fields = line.split()
+        assert fields[0] + " " + fields[1] == window["window_end"][5:19]
+        assert fields[2] == CATEGORY_LABELS[window["classification"]]
+        assert fields[3] == window["alert_level"]
+        assert fields[4] == ("-" if window["baseline_bpm"] is None else str(window["baseline_bpm"]))
+        assert fields[5] == (window["variability_class"] or "-")
+        assert int(fields[6]) == len(window["acceleration_events"])
+        kinds = [event["kind"] for event in window["deceleration_events"]]
+        assert [int(value) for value in fields[7:12]] == [kinds.count(kind) for kind in KIND_LETTERS]
+        assert float(fields[12]) == pytest.approx(window["contractions_per_10_min"], abs=0.05)
+        assert float(fields[13]) == pytest.approx(100 * window["data_quality"]["fetal_usable_ratio"], abs=0.05)
+
+
+def test_summary_marks_missing_values_and_unclassified_windows(capsys, tmp_path):
+    # Two minutes of rows without any fetal value: no baseline, no variability.
+    path = tmp_path / "empty.csv"
+    path.write_text("Date,HR1,TOCO\n" + "".join(f"2024-03-10 10:{s // 60:02d}:{s % 60:02d},,10\n" for s in range(120)))
+    report = corvane.analyze_csv(path)
+    status, out, _ = run_main(capsys, "summary", str(path))
+    fields = out.splitlines()[1].split()
+    assert status == 0
+    assert fields[2] == CATEGORY_LABELS[report.windows[0].classification]
+    assert (fields[4], fields[5], fields[13]) == ("-", "-", "0.0")
+
+
+def test_summary_of_a_report_without_windows_is_the_header(capsys, tmp_path):
+    path = tmp_path / "header.csv"
+    path.write_text("Date,HR1\n")
+    status, out, _ = run_main(capsys, "summary", str(path))
+    assert status == 0 and len(out.splitlines()) == 1
+
+
+def test_analyze_format_summary_is_the_summary(capsys, sample_csv_path, tmp_path):
+    options = ["--window-min", "20", "--step-sec", "300"]
+    _, summary, _ = run_main(capsys, "summary", str(sample_csv_path), *options)
+    _, formatted, _ = run_main(capsys, "analyze", str(sample_csv_path), *options, "--format", "summary")
+    _, as_json, _ = run_main(capsys, "analyze", str(sample_csv_path), *options, "--format", "json")
+    _, default, _ = run_main(capsys, "analyze", str(sample_csv_path), *options)
+    assert formatted == summary and len(summary.splitlines()) == 6
+    assert as_json == default == corvane.analyze_csv_string(read_text(sample_csv_path), window_min=20, step_sec=300)
+    out = tmp_path / "summary.txt"
+    assert run_main(capsys, "summary", str(sample_csv_path), *options, "-o", str(out))[:2] == (0, "")
+    assert out.read_text(encoding="utf-8") == summary
+
+
+def test_summary_reads_json_requests(capsys):
+    case = next(case for case in GOLDEN_CASES if case["function"] == "analyze_json_string")
+    status, out, _ = run_main(capsys, "summary", str(GOLDEN_DIR / case["input"]))
+    assert status == 0 and len(out.splitlines()) == 2
+
+
+@pytest.mark.parametrize("extension, magic", [("png", b"\x89PNG"), ("svg", b"<?xml"), ("pdf", b"%PDF")])
+def test_plot_writes_the_picture(tmp_path, sample_csv_path, extension, magic):
+    pytest.importorskip("matplotlib")
+    out = tmp_path / f"trace.{extension}"
+    result = run("plot", str(sample_csv_path), "-o", str(out), "--window-min", "20", "--step-sec", "300", "--paper-speed", "3")
+    assert result.returncode == 0, result.stderr
+    assert (result.stdout, result.stderr) == ("", "")
+    assert out.read_bytes().startswith(magic)
+
+
+def test_plot_of_one_window_and_of_a_json_request(capsys, tmp_path):
+    pytest.importorskip("matplotlib")
+    case = next(case for case in GOLDEN_CASES if case["function"] == "analyze_json_string")
+    out = tmp_path / "request.svg"
+    assert run_main(capsys, "plot", str(GOLDEN_DIR / case["input"]), "-o", str(out), "--window", "0")[0] == 0
+    assert "window 0:" in out.read_text(encoding="utf-8")
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["-o", "{tmp}/trace.gif"], "corvane: error: cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
+        (["-o", "{tmp}/trace.png", "--window", "1"], "corvane: error: window 1 is out of range: the report has 1 window"),
+        (["-o", "{tmp}/trace.png", "--window-min", "5"], "corvane: error: window_min must be between 10 and 30"),
+        (["-o", "{tmp}/missing/trace.png"], "corvane: error: cannot write {tmp}/missing/trace.png: "),
+    ],
+)
+def test_plot_errors_are_one_line_with_exit_status_2(tmp_path, sample_csv_path, args, message):
+    pytest.importorskip("matplotlib")
+    args = [arg.replace("{tmp}", str(tmp_path)) for arg in args]
+    result = run("plot", str(sample_csv_path), *args)
+    assert result.returncode == 2
+    assert result.stdout == ""
+    assert result.stderr.startswith(message.replace("{tmp}", str(tmp_path)))
+    assert result.stderr.count("\n") == 1
+
+
+@pytest.mark.parametrize("command", [["summary"], ["plot", "-o", "x.png"]])
+def test_new_commands_refuse_csv_options_on_a_json_request(tmp_path, command):
+    request = tmp_path / "r.json"
+    request.write_text("{}", encoding="utf-8")
+    result = run(*command[:1], str(request), *command[1:], "--ga-weeks", "30")
+    assert result.returncode == 2
+    assert result.stderr == (
+        "corvane: error: --ga-weeks cannot be used with a JSON request (the request carries its own options)\n"
+    )
+
+
+def test_plot_needs_an_output_file(sample_csv_path):
+    result = run("plot", str(sample_csv_path))
+    assert result.returncode == 2 and "-o/--output" in result.stderr
+
+
+@pytest.mark.parametrize("command, words", [("summary", ["examples:", "V E L P G"]), ("plot", ["examples:", "--paper-speed"])])
+def test_new_commands_have_help_with_examples(command, words):
+    result = run(command, "--help")
+    assert result.returncode == 0
+    for word in words:
+        assert word in result.stdout

@@ -15,6 +15,7 @@ examples:
   corvane analyze recording.csv --window-min 20 --step-sec 300 -o report.json
   corvane analyze recording.csv --channel HR2 --ga-weeks 31 --last-only
   corvane analyze request.json
+  corvane analyze recording.csv --format summary
 """
 
 
@@ -40,13 +41,31 @@ def _add_analyze(commands) -> None:
     analyze.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
     analyze.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
     analyze.add_argument("-o", "--output", default=None, metavar="FILE", help="write the report to FILE instead of standard output")
+    analyze.add_argument(
+        "--format",
+        choices=("json", "summary"),
+        default="json",
+        help="json: the exact report (default); summary: one line per window (see corvane summary --help)",
+    )
     analyze.set_defaults(handler=_analyze)
+
+
+def _add_report_commands(commands) -> None:
+    from corvane.report_commands import add_report_commands
+
+    add_report_commands(commands)
+
+
+def _add_batch(commands) -> None:
+    from corvane.batch import add_batch_command
+
+    add_batch_command(commands)
 
 
 # Each subcommand registers itself here: a function that adds its parser to the
 # subparsers object and sets `handler` (called with the parsed arguments,
 # returning the exit status).
-SUBCOMMANDS = [_add_analyze]
+SUBCOMMANDS = [_add_analyze, _add_batch, _add_report_commands]
 
 
 def _build_parser() -> argparse.ArgumentParser:
@@ -113,6 +132,11 @@ def _analyze(args: argparse.Namespace) -> int:
             )
     except (ValueError, OverflowError, TypeError) as error:
         return fail(str(error))
+    if args.format == "summary":
+        from corvane.report import Report
+        from corvane.summary import format_summary
+
+        report = format_summary(Report.from_text(report))
     if args.output is None:
         sys.stdout.write(report)
         sys.stdout.flush()

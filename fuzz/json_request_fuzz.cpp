@@ -1,0 +1,254 @@
+// Fuzzes the JSON analysis request reader.
+//
+// Invariants beyond "no crash":
+//  * the reader is deterministic;
+//  * a failure is one of its documented messages: the JSON layer's
+//    "invalid analysis request JSON: <message> at line L column C" with a
+//    known message and a line and column that name a real position of the
+//    text, the validation messages, the channel message, or "sample N has
+//    invalid t: " followed by one of the timestamp parser's messages;
+//  * an accepted request is strict JSON: RapidJSON's DOM parser (iterative,
+//    numbers kept as text) accepts it too, and the samples, values, channel
+//    and gestational age read back from that document (in array order,
+//    timestamps normalised, then sorted stably) equal the reader's;
+//  * the recording comes back sorted, with recounted out_of_order_rows and
+//    duplicate_timestamps, every timestamp text parsing back to its instant,
+//    and in chunk mode with a 60-second step.
+#include <rapidjson/document.h>
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fhr_core/json_input/request_reader.hpp"
+#include "invariants.hpp"
+
+namespace {
+
+using fhr_core::MonitorSample;
+using fuzz::require;
+using fuzz::starts_with;
+using Value = rapidjson::Value;
+
+constexpr std::string_view kJsonPrefix = "invalid analysis request JSON: ";
+
+// The JSON layer's messages; the last group continues with a name or a value.
+constexpr std::string_view kFixedMessages[] = {
+    "EOF while parsing a value",
+    "EOF while parsing an object",
+    "EOF while parsing a list",
+    "EOF while parsing a string",
+    "expected value",
+    "expected ident",
+    "expected `:`",
+    "expected `,` or `]`",
+    "expected `,` or `}`",
+    "key must be a string",
+    "trailing characters",
+    "trailing comma",
+    "invalid number",
+    "number out of range",
+    "invalid escape",
+    "control character (\\u0000-\\u001F) found while parsing a string",
+    "lone leading surrogate in hex escape",
+    "unexpected end of hex escape",
+};
+constexpr std::string_view kOpenMessages[] = {
+    "missing field `", "duplicate field `", "invalid length ", "invalid type: ", "invalid value: ",
+};
+
+constexpr std::string_view kValidationMessages[] = {
+    "analysis request episode_id must not be empty",
+    "analysis request sent_at must not be empty",
+    "analysis request samples must not be empty",
+    "analysis_options.max_analysis_minutes must be between 10 and 30",
+};
+
+std::optional<std::size_t> read_count(std::string_view digits) {
+    std::size_t value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
+    return value;
+}
+
+// "<message> at line L column C" with L and C those of some offset k of the
+// text: line L exists and its first C bytes hold no line feed.
+void check_json_layer_message(std::string_view body, std::string_view text) {
+    const std::size_t at = body.rfind(" at line ");
+    require(at != std::string_view::npos);
+    const std::string_view message = body.substr(0, at);
+    const std::string_view where = body.substr(at + 9);
+    const std::size_t column_at = where.find(" column ");
+    require(column_at != std::string_view::npos);
+    const auto line = read_count(where.substr(0, column_at));
+    const auto column = read_count(where.substr(column_at + 8));
+    require(line && column && *line >= 1);
+
+    std::size_t line_start = 0;
+    for (std::size_t l = 1; l < *line; ++l) {
+        const std::size_t feed = text.find('\n', line_start);
+        require(feed != std::string_view::npos);
+        line_start = feed + 1;
+    }
+    require(line_start + *column <= text.size());
+    require(text.substr(line_start, *column).find('\n') == std::string_view::npos);
+
+    bool known = false;
+    for (std::string_view fixed : kFixedMessages) known = known || message == fixed;
+    for (std::string_view open : kOpenMessages) known = known || (starts_with(message, open) && message.size() > open.size());
+    require(known);
+}
+
+void check_sample_message(std::size_t sample, std::string_view parser_message, std::string_view text);
+
+void check_message(const std::string& message, std::string_view text) {
+    if (starts_with(message, kJsonPrefix)) {
+        check_json_layer_message(std::string_view(message).substr(kJsonPrefix.size()), text);
+        return;
+    }
+    for (std::string_view fixed : kValidationMessages) {
+        if (message == fixed) return;
+    }
+    if (starts_with(message, "unsupported fetal channel: ")) return;
+    const auto sample = fuzz::number_after(message, "sample ", " has invalid t: ");
+    require(sample.has_value() && *sample >= 1);
+    const std::string head = "sample " + std::to_string(*sample) + " has invalid t: ";
+    require(starts_with(message, head));
+    const std::string_view parser_message = std::string_view(message).substr(head.size());
+    require(fuzz::has_timestamp_message_shape(parser_message));
+    check_sample_message(*sample, parser_message, text);
+}
+
+// --- Reading the accepted request back from RapidJSON's document ---------
+
+// A record field: by key in object form, by position in array form; absent
+// when missing or null.
+const Value* field(const Value& record, const char* key, rapidjson::SizeType index) {
+    const Value* found = nullptr;
+    if (record.IsObject()) {
+        const auto member = record.FindMember(key);
+        if (member != record.MemberEnd()) found = &member->value;
+    } else if (record.IsArray() && index < record.Size()) {
+        found = &record[index];
+    }
+    return found && !found->IsNull() ? found : nullptr;
+}
+
+std::optional<double> number_field(const Value& sample, const char* key, rapidjson::SizeType index) {
+    const Value* value = field(sample, key, index);
+    if (!value) return std::nullopt;
+    require(value->IsString());  // a number kept as its text
+    const std::string digits(value->GetString(), value->GetStringLength());
+    return std::strtod(digits.c_str(), nullptr);
+}
+
+// RapidJSON's reading of the text; nothing when RapidJSON refuses a number
+// that is in range by the request rules ("0e400", long mantissas with large
+// exponents: its exponent arithmetic gives up early even when numbers are
+// kept as text). Any other refusal of an accepted text is a fault.
+std::optional<rapidjson::Document> parse_document(std::string_view text) {
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(text.data(),
+                                                                                            text.size());
+    if (document.GetParseError() == rapidjson::kParseErrorNumberTooBig) return std::nullopt;
+    require(!document.HasParseError());
+    require(document.IsObject() || document.IsArray());
+    return document;
+}
+
+// A request that fails on the t of sample N (counted from 1 in array order)
+// is valid JSON, and that t fails to parse with exactly the quoted message.
+void check_sample_message(std::size_t sample, std::string_view parser_message, std::string_view text) {
+    const auto parsed_document = parse_document(text);
+    if (!parsed_document) return;
+    const rapidjson::Document& document = *parsed_document;
+    const Value* samples = field(document, "samples", 2);
+    require(samples && samples->IsArray() && sample >= 1 && sample <= samples->Size());
+    const Value* t = field((*samples)[static_cast<rapidjson::SizeType>(sample - 1)], "t", 0);
+    require(t && t->IsString());
+    const auto parsed = fhr_core::time::parse_monitor_timestamp(std::string_view(t->GetString(), t->GetStringLength()));
+    require(!parsed.ok() && parsed.error() == parser_message);
+}
+
+void check_against_document(const fhr_core::json_input::AnalysisRequest& request, std::string_view text) {
+    const auto parsed_document = parse_document(text);
+    if (!parsed_document) return;
+    const rapidjson::Document& document = *parsed_document;
+    const Value* samples = field(document, "samples", 2);
+    require(samples && samples->IsArray());
+    fhr_core::InputData expected;
+    std::vector<std::int64_t> arrival;
+    for (const Value& element : samples->GetArray()) {
+        const Value* t = field(element, "t", 0);
+        require(t && t->IsString());
+        const std::string_view raw(t->GetString(), t->GetStringLength());
+        const auto instant = fhr_core::time::parse_monitor_timestamp(raw);
+        require(instant.ok());
+        MonitorSample sample;
+        sample.timestamp = fuzz::normalised_timestamp(raw);
+        sample.timestamp_ms = *instant;
+        sample.hr1 = number_field(element, "hr1", 1);
+        sample.hr2 = number_field(element, "hr2", 2);
+        sample.hr3 = number_field(element, "hr3", 3);
+        sample.hrm = number_field(element, "hrm", 4);
+        sample.toco = number_field(element, "toco", 5);
+        arrival.push_back(sample.timestamp_ms);
+        expected.samples.push_back(std::move(sample));
+    }
+    fuzz::check_recording(request.input, arrival);
+    for (std::size_t i = 1; i < arrival.size(); ++i) {
+        expected.out_of_order_rows += arrival[i] < arrival[i - 1] ? 1 : 0;
+    }
+    std::stable_sort(expected.samples.begin(), expected.samples.end(),
+                     [](const MonitorSample& a, const MonitorSample& b) { return a.timestamp_ms < b.timestamp_ms; });
+    for (std::size_t i = 1; i < expected.samples.size(); ++i) {
+        expected.duplicate_timestamps +=
+            expected.samples[i].timestamp_ms == expected.samples[i - 1].timestamp_ms ? 1 : 0;
+    }
+    require(fuzz::same_input(request.input, expected));
+
+    fhr_core::FetalChannel channel = fhr_core::FetalChannel::HR1;
+    if (const Value* options = field(document, "analysis_options", 3)) {
+        if (const Value* name = field(*options, "fetal_channel", 0)) {
+            const auto parsed = fhr_core::FetalChannel::parse(std::string_view(name->GetString(), name->GetStringLength()));
+            require(parsed.ok());
+            channel = *parsed;
+        }
+    }
+    require(request.config.fetal_channel == channel);
+
+    std::optional<std::uint8_t> weeks;
+    if (const Value* metadata = field(document, "metadata", 4)) {
+        if (const Value* value = field(*metadata, "gestational_age_weeks", 0)) {
+            const auto count = read_count(std::string_view(value->GetString(), value->GetStringLength()));
+            require(count && *count <= 255);
+            weeks = static_cast<std::uint8_t>(*count);
+        }
+    }
+    require(request.config.gestational_age_weeks == weeks);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+
+    const auto result = fhr_core::json_input::read_analysis_request_json(text);
+    const auto again = fhr_core::json_input::read_analysis_request_json(text);
+    require(result.ok() == again.ok());
+    if (!result.ok()) {
+        require(again.error() == result.error());
+        check_message(result.error(), text);
+        return 0;
+    }
+    require(fuzz::same_input(result->input, again->input));
+    require(!result->config.window_minutes.has_value());
+    require(result->config.step_seconds == 60);
+    require(!result->input.samples.empty());
+    check_against_document(*result, text);
+    return 0;
+}

@@ -1,0 +1,203 @@
+"""The ``corvane summary`` and ``corvane plot`` subcommands."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from pathlib import Path
+from typing import Any, List, Tuple
+
+from corvane.report import Report
+
+_DEFAULT_CHANNEL = "HR1"
+_DEFAULT_STEP_SEC = 60
+
+_SUMMARY_EXAMPLES = """\
+columns:
+  window end  month-day and time of day of the window's last sample, as recorded
+  cat         category I, II or III; - when unclassified
+  alert       alert level: none, warning, urgent_review, critical, data_quality
+  base        baseline fetal heart rate (bpm); - when it cannot be determined
+  variab.     variability class: absent, minimal, moderate, marked, or -
+  acc         accelerations
+  V E L P G   decelerations: variable, early, late, prolonged, gradual (unclassified)
+  ctx/10      contractions per 10 minutes
+  fetal%      share of the window's seconds with a usable fetal heart rate
+
+examples:
+  corvane summary recording.csv
+  corvane summary recording.csv --window-min 20 --step-sec 300
+  corvane summary request.json
+  corvane analyze recording.csv --format summary      (the same table)
+"""
+
+_PLOT_EXAMPLES = """\
+examples:
+  corvane plot recording.csv -o trace.png
+  corvane plot recording.csv -o trace.svg --paper-speed 3
+  corvane plot recording.csv --window-min 20 --step-sec 300 -o rolling.pdf
+  corvane plot recording.csv --window-min 20 --step-sec 300 --window -1 -o last.png
+  corvane plot request.json -o trace.png
+
+The trace shows the fetal heart rate on a 50-210 bpm grid (110-160 shaded) with
+the maternal rate, each window's baseline, accelerations and decelerations
+shaded by kind, TOCO with the contraction peaks, and a strip of window
+categories and alert levels. Without --window the whole recording is drawn and
+every event is shown once, as the newest window measured it.
+"""
+
+
+def add_analysis_options(parser: argparse.ArgumentParser) -> None:
+    """The input options every analysing subcommand shares."""
+    parser.add_argument("file", metavar="FILE", help="monitor CSV export, or a JSON request (.json); - reads standard input")
+    parser.add_argument("--channel", default=_DEFAULT_CHANNEL, help="fetal channel to analyse: HR1, HR2 or HR3 (default HR1)")
+    parser.add_argument("--ga-weeks", type=int, default=None, metavar="N", help="gestational age in whole weeks")
+    parser.add_argument(
+        "--window-min",
+        type=int,
+        default=None,
+        metavar="N",
+        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
+    )
+    parser.add_argument(
+        "--step-sec", type=int, default=_DEFAULT_STEP_SEC, metavar="N", help="step between rolling windows (default 60)"
+    )
+    parser.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
+    parser.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
+
+
+class CommandError(Exception):
+    """A failure to report as one line on standard error."""
+
+
+def _is_json(args: argparse.Namespace) -> bool:
+    return bool(args.json) or Path(args.file).suffix.lower() == ".json"
+
+
+def analyse(args: argparse.Namespace) -> Tuple[str, bool, Report]:
+    """Read FILE and analyse it with the options given: (text, is_json, report)."""
+    from corvane import _native
+    from corvane.cli import read_text
+
+    is_json = _is_json(args)
+    csv_only: List[str] = [
+        name
+        for name, given in (
+            ("--channel", args.channel != _DEFAULT_CHANNEL),
+            ("--ga-weeks", args.ga_weeks is not None),
+            ("--window-min", args.window_min is not None),
+            ("--step-sec", args.step_sec != _DEFAULT_STEP_SEC),
+            ("--last-only", args.last_only),
+        )
+        if given
+    ]
+    if is_json and csv_only:
+        raise CommandError(
+            f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)"
+        )
+    try:
+        text = read_text(args.file)
+    except (OSError, UnicodeDecodeError) as error:
+        raise CommandError(f"cannot read {args.file}: {error}") from None
+    try:
+        if is_json:
+            report_text = _native.analyze_json_string(text)
+        else:
+            report_text = _native.analyze_csv_string(
+                text,
+                channel=args.channel,
+                ga_weeks=args.ga_weeks,
+                window_min=args.window_min,
+                step_sec=args.step_sec,
+                last_only=args.last_only,
+            )
+    except (ValueError, OverflowError, TypeError) as error:
+        raise CommandError(str(error)) from None
+    return text, is_json, Report.from_text(report_text)
+
+
+def _write(output: Any, text: str) -> None:
+    if output is None:
+        sys.stdout.write(text)
+        sys.stdout.flush()
+        return
+    try:
+        with open(output, "w", encoding="utf-8", newline="") as handle:
+            handle.write(text)
+    except OSError as error:
+        raise CommandError(f"cannot write {output}: {error}") from None
+
+
+def _summary(args: argparse.Namespace) -> int:
+    from corvane.cli import fail
+    from corvane.summary import format_summary
+
+    try:
+        _, _, report = analyse(args)
+        _write(args.output, format_summary(report))
+    except CommandError as error:
+        return fail(str(error))
+    return 0
+
+
+def _plot(args: argparse.Namespace) -> int:
+    from corvane.cli import fail
+
+    try:
+        from corvane.plot import SAVE_FORMATS, plot_recording, save_figure
+        from corvane.recording import read_csv_recording, read_request_recording
+
+        if Path(args.output).suffix.lower().lstrip(".") not in SAVE_FORMATS:
+            raise CommandError(f"cannot write {args.output}: the plot must be a .png, .svg or .pdf file")
+        text, is_json, report = analyse(args)
+        recording = read_request_recording(text) if is_json else read_csv_recording(text)
+        figure = plot_recording(recording, report, window=args.window, paper_speed=args.paper_speed)
+        try:
+            save_figure(figure, args.output)
+        except OSError as error:
+            raise CommandError(f"cannot write {args.output}: {error}") from None
+    except (CommandError, ImportError, ValueError) as error:
+        return fail(str(error))
+    return 0
+
+
+def add_report_commands(commands: Any) -> None:
+    """Register ``summary`` and ``plot`` on the subcommand parser."""
+    summary = commands.add_parser(
+        "summary",
+        help="print one line per analysis window",
+        description="Analyse a recording and print one line per window: end, category, alert level, baseline, "
+        "variability, accelerations, decelerations by kind, contractions and fetal signal.",
+        epilog=_SUMMARY_EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    add_analysis_options(summary)
+    summary.add_argument("-o", "--output", default=None, metavar="FILE", help="write the table to FILE instead of standard output")
+    summary.set_defaults(handler=_summary)
+
+    plot = commands.add_parser(
+        "plot",
+        help="draw the trace with the report's findings (PNG, SVG or PDF)",
+        description="Analyse a recording and draw it as a CTG trace: fetal and maternal heart rate, TOCO, "
+        "baselines, events and window categories. Needs matplotlib (pip install corvane[plot]).",
+        epilog=_PLOT_EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    add_analysis_options(plot)
+    plot.add_argument("-o", "--output", required=True, metavar="FILE", help="picture to write: .png, .svg or .pdf")
+    plot.add_argument(
+        "--window",
+        type=int,
+        default=None,
+        metavar="N",
+        help="draw only window N (0 = first, -1 = last); default: the whole recording",
+    )
+    plot.add_argument(
+        "--paper-speed",
+        type=int,
+        choices=(1, 3),
+        default=1,
+        metavar="{1,3}",
+        help="paper speed in cm/min, which sets the picture's width (default 1)",
+    )
+    plot.set_defaults(handler=_plot)

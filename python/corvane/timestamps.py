@@ -1,0 +1,110 @@
+"""Reading the timestamp texts of recordings and reports on the Python side.
+
+The analysis engine has its own, exact timestamp parser. This one serves the
+presentation layer only (plots, summaries, data frames): it understands the
+shapes monitors actually write — ``2024-03-10 14:05:09``, ``2024-03-10T14:05:09.250Z``,
+``2024-03-10 14:05:09+02:00`` — and the ``<milliseconds>ms`` text that a report
+gives a second in which no row was recorded. Anything else yields ``None``
+instead of an error, so that one odd row never breaks a picture.
+"""
+
+from __future__ import annotations
+
+import datetime as _dt
+import re
+from dataclasses import dataclass
+from typing import Optional
+
+__all__ = ["MonitorTime", "parse_timestamp", "epoch_seconds"]
+
+_EPOCH = _dt.datetime(1970, 1, 1)
+_MINUTES_PER_HOUR = 60
+# Only the first three fraction digits carry meaning (milliseconds).
+_FRACTION_DIGITS = 3
+
+_MONITOR_TEXT = re.compile(
+    r"""
+    (?P<year>\d{1,4})-(?P<month>\d{1,2})-(?P<day>\d{1,2})
+    [ T]
+    (?P<hour>\d{1,2}):(?P<minute>\d{1,2}):(?P<second>\d{1,2})
+    (?:\.(?P<fraction>\d*))?
+    (?:(?P<sign>[+-])(?P<offset_hour>\d{1,2}):(?P<offset_minute>\d{1,2}))?
+    Z*
+    """,
+    re.VERBOSE,
+)
+_SYNTHESIZED_TEXT = re.compile(r"(?P<millis>-?\d+)ms")
+
+
+@dataclass(frozen=True)
+class MonitorTime:
+    """One timestamp: the wall-clock time as written and its offset from UTC."""
+
+    wall_clock: _dt.datetime
+    offset_minutes: int = 0
+
+    @property
+    def epoch_seconds(self) -> float:
+        """Seconds since 1970-01-01 00:00:00 UTC."""
+        return (self.wall_clock - _EPOCH).total_seconds() - self.offset_minutes * 60.0
+
+    @property
+    def utc(self) -> _dt.datetime:
+        """The instant as a timezone-aware UTC datetime."""
+        return _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc) + _dt.timedelta(seconds=self.epoch_seconds)
+
+
+def _fraction_microseconds(fraction: Optional[str]) -> int:
+    if not fraction:
+        return 0
+    millis = int(fraction[:_FRACTION_DIGITS].ljust(_FRACTION_DIGITS, "0"))
+    return millis * 1000
+
+
+def parse_timestamp(text: str) -> Optional[MonitorTime]:
+    """The time a monitor or report text names, or None when it is not one."""
+    stripped = text.strip()
+    synthesized = _SYNTHESIZED_TEXT.fullmatch(stripped)
+    if synthesized:
+        try:
+            wall = _EPOCH + _dt.timedelta(milliseconds=int(synthesized.group("millis")))
+        except OverflowError:
+            return None
+        return MonitorTime(wall)
+    match = _MONITOR_TEXT.fullmatch(stripped)
+    if not match:
+        return None
+    parts = {name: int(match.group(name)) for name in ("year", "month", "day", "hour", "minute", "second")}
+    if not (1 <= parts["month"] <= 12 and 1 <= parts["day"] <= 31):
+        return None
+    if parts["hour"] > 23 or parts["minute"] > 59 or parts["second"] > 59:
+        return None
+    offset = 0
+    if match.group("sign"):
+        offset_hour = int(match.group("offset_hour"))
+        offset_minute = int(match.group("offset_minute"))
+        if offset_hour > 23 or offset_minute > 59:
+            return None
+        offset = offset_hour * _MINUTES_PER_HOUR + offset_minute
+        if match.group("sign") == "-":
+            offset = -offset
+    try:
+        # Monitors may write a day past the month's end (2024-02-31); like the
+        # engine, count on from the first of the month instead of refusing it.
+        first_of_month = _dt.datetime(parts["year"], parts["month"], 1)
+        wall = first_of_month + _dt.timedelta(
+            days=parts["day"] - 1,
+            hours=parts["hour"],
+            minutes=parts["minute"],
+            seconds=parts["second"],
+            microseconds=_fraction_microseconds(match.group("fraction")),
+        )
+    except (ValueError, OverflowError):  # year 0 or a date beyond year 9999
+        return None
+    return MonitorTime(wall, offset)
+
+
+def epoch_seconds(text: str) -> Optional[float]:
+    """Seconds since 1970-01-01 UTC for a timestamp text, or None."""
+    parsed = parse_timestamp(text)
+    return None if parsed is None else parsed.epoch_seconds

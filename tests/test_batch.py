@@ -1,0 +1,367 @@
+"""`corvane batch`: many files into windows, events and errors tables."""
+
+import csv
+import json
+import multiprocessing
+import os
+import pathlib
+import subprocess
+import sys
+import warnings
+
+import pytest
+
+import corvane
+import corvane.batch as batch
+from conftest import REAL_DATA_DIR, read_text
+from corvane.batch import BatchError, run_batch
+from corvane.synthetic import RecordingShape, generate_csv, generate_rows
+
+try:
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        import wfdb
+except ImportError:  # the WFDB parts of the corpus are left out
+    wfdb = None
+
+pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
+
+ROLLING = {"window_min": 20, "step_sec": 300}
+TABLES = ("windows.csv", "events.csv", "errors.csv")
+BAD_DATE_CSV = "Date,HR1\n2024-01-01 00:00:00,140\nnot a date,141\n"
+
+
+def _json_request(minutes, seed):
+    samples = [
+        {"t": f"2024-05-01T08:{int(t) // 60:02d}:{t % 60:06.3f}Z", "hr1": hr1, "hrm": hrm, "toco": toco}
+        for t, hr1, _, hrm, toco in generate_rows(RecordingShape(minutes=minutes, seed=seed))
+    ]
+    return json.dumps({"episode_id": "ep-7", "sent_at": "2024-05-01T09:00:00Z", "samples": samples})
+
+
+def _write_wfdb(folder, name, shape):
+    import numpy as np
+
+    rows = [line.split(",") for line in generate_csv(shape).splitlines()[1:]]
+    digital = [[-32768 if c == "" else int(round(float(c) * 100)) for c in (r[1], r[3], r[4])] for r in rows]
+    wfdb.wrsamp(
+        name, fs=4, units=["bpm", "bpm", "nd"], sig_name=["FHR", "MHR", "UC"],
+        d_signal=np.array(digital, dtype=np.int32), fmt=["16"] * 3, adc_gain=[100] * 3, baseline=[0] * 3,
+        write_dir=str(folder),
+    )
+
+
+@pytest.fixture(scope="module")
+def corpus(tmp_path_factory):
+    """Good, bad and ignored files; `expected` lists the batch's files in order with their fate."""
+    root = tmp_path_factory.mktemp("corpus")
+    recordings = root / "recordings"
+    (recordings / "nested").mkdir(parents=True)
+    (recordings / ".hidden").mkdir()
+    write = lambda path, text: path.write_text(text, encoding="utf-8", newline="")  # noqa: E731
+    write(root / "single.csv", generate_csv(RecordingShape(minutes=14, seed=5)))
+    write(recordings / "a_reassuring.csv", generate_csv(RecordingShape(minutes=31, seed=1)))
+    write(recordings / "b_long.csv", generate_csv(RecordingShape(minutes=42, seed=2, start="2024-03-01 23:40:00")))
+    (recordings / "latin1.csv").write_bytes(b"Date,HR1\n2024-01-01 00:00:00,140\xe9\n")
+    write(recordings / "notes.txt", "not a recording\n")
+    write(recordings / ".hidden" / "skipped.csv", BAD_DATE_CSV)
+    write(recordings / "nested" / "c_bad_date.csv", BAD_DATE_CSV)
+    write(recordings / "nested" / "d_request.json", _json_request(12, 3))
+    if wfdb is not None:
+        _write_wfdb(recordings / "nested", "e_record", RecordingShape(minutes=24, seed=4))
+
+    (root / "loose.dat").write_bytes(b"\x00\x01")
+    inputs = [root / "single.csv", recordings, root / "missing.csv", recordings / "a_reassuring.csv", root / "loose.dat"]
+    expected = [
+        (str(root / "single.csv"), "csv"),
+        (str(recordings / "a_reassuring.csv"), "csv"),
+        (str(recordings / "b_long.csv"), "csv"),
+        (str(recordings / "latin1.csv"), "read"),
+        (str(recordings / "nested" / "c_bad_date.csv"), "analyse"),
+        (str(recordings / "nested" / "d_request.json"), "json"),
+    ]
+    if wfdb is not None:
+        expected.append((str(recordings / "nested" / "e_record.hea"), "wfdb"))
+    expected += [(str(root / "missing.csv"), "read"), (str(root / "loose.dat"), "read")]
+    return inputs, expected
+
+
+def report_of(file, how, options):
+    if how == "json":
+        return json.loads(corvane.analyze_json_string(read_text(pathlib.Path(file))))
+    if how == "wfdb":
+        text = corvane.read_wfdb(file)
+    else:
+        text = read_text(pathlib.Path(file))
+    return json.loads(corvane.analyze_csv_string(text, **options))
+
+
+def table(path):
+    with open(path, encoding="utf-8", newline="") as handle:
+        return list(csv.DictReader(handle))
+
+
+def cell_matches(cell, value):
+    """A table cell against the report value it was written from."""
+    if value is None:
+        return cell == ""
+    if isinstance(value, bool):
+        return cell == ("true" if value else "false")
+    if isinstance(value, list):
+        return cell == "; ".join(value)
+    if isinstance(value, (int, float)):
+        return cell != "" and float(cell) == value
+    return cell == value
+
+
+def lookup(name, report, window):
+    for place in (window, window["features"], window["data_quality"], window["category_iii_diagnostics"], report):
+        if name in place:
+            return place[name]
+    raise KeyError(name)
+
+
+def check_tables(outdir, expected, options):
+    """Every row of the windows and events tables against the reports made one file at a time."""
+    windows, events = table(outdir / "windows.csv"), table(outdir / "events.csv")
+    analysed = [(f, how) for f, how in expected if how in ("csv", "json", "wfdb")]
+    assert list(dict.fromkeys(r["file"] for r in windows)) == [f for f, _ in analysed]
+    for file, how in analysed:
+        report = report_of(file, how, options)
+        rows = [r for r in windows if r["file"] == file]
+        assert len(rows) == len(report["windows"]) > 0
+        file_events = [r for r in events if r["file"] == file]
+        expected_events = []
+        for index, (row, window) in enumerate(zip(rows, report["windows"])):
+            assert row["window_index"] == str(index)
+            for name, cell in row.items():
+                if name not in ("file", "window_index"):
+                    assert cell_matches(cell, lookup(name, report, window)), (file, index, name, cell)
+            for event_type in ("acceleration", "deceleration", "contraction"):
+                for number, event in enumerate(window[f"{event_type}_events"]):
+                    expected_events.append((str(index), event_type, str(number), event))
+        assert len(file_events) == len(expected_events)
+        for row, (index, event_type, number, event) in zip(file_events, expected_events):
+            assert (row["window_index"], row["event_type"], row["event_index"]) == (index, event_type, number)
+            for name, cell in list(row.items())[5:]:
+                assert cell_matches(cell, event.get(name)), (file, name, cell)
+            assert cell_matches(row["kind"], event.get("kind"))
+    return windows, events
+
+
+def test_batch_writes_every_window_and_event_and_lists_failures(corpus, tmp_path):
+    inputs, expected = corpus
+    result = run_batch(inputs, tmp_path / "out", **ROLLING)
+    windows, events = check_tables(tmp_path / "out", expected, ROLLING)
+
+    failures = [(f, how) for f, how in expected if how in ("read", "analyse")]
+    assert (result.files, result.failed, result.succeeded) == (len(expected), 4, len(expected) - 4)
+    assert (result.windows, result.events) == (len(windows), len(events))
+    errors = table(tmp_path / "out" / "errors.csv")
+    assert [(e["file"], e["stage"]) for e in errors] == failures
+    assert [tuple(e.values()) for e in errors] == [tuple(e) for e in result.errors]
+    with pytest.raises(ValueError) as native:
+        corvane.analyze_csv_string(BAD_DATE_CSV, **ROLLING)
+    messages = {e["file"]: e["message"] for e in errors}
+    assert messages[failures[1][0]] == str(native.value)
+    assert "utf-8" in messages[failures[0][0]]
+    assert messages[failures[2][0]] == "no such file or folder"
+    assert messages[failures[3][0]].startswith("a WFDB record is read through its .hea header")
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == sorted(TABLES)
+
+
+@pytest.fixture(scope="module")
+def reference(corpus, tmp_path_factory):
+    """The tables of an in-process run, the reference every other way of running must equal."""
+    out = tmp_path_factory.mktemp("reference")
+    run_batch(corpus[0], out, jobs=1, **ROLLING)
+    return {name: (out / name).read_bytes() for name in TABLES}
+
+
+def assert_same_tables(outdir, reference):
+    for name in TABLES:
+        assert (outdir / name).read_bytes() == reference[name], name
+
+
+def test_process_pool_gives_the_same_tables(corpus, reference, tmp_path):
+    result = run_batch(corpus[0], tmp_path, jobs=2, **ROLLING)
+    assert_same_tables(tmp_path, reference)
+    assert result.native_seconds > 0 and result.worker_seconds >= result.native_seconds
+
+
+def test_rows_follow_input_order_whatever_order_files_finish(corpus, reference, tmp_path, monkeypatch):
+    finish_backwards = batch._run_in_process
+    monkeypatch.setattr(batch, "_run_in_process", lambda tasks: reversed(list(finish_backwards(tasks))))
+    run_batch(corpus[0], tmp_path, **ROLLING)
+    assert_same_tables(tmp_path, reference)
+
+
+def test_dask_local_cluster_gives_the_same_tables(corpus, reference, tmp_path):
+    pytest.importorskip("distributed")
+    result = run_batch(corpus[0], tmp_path, jobs=2, dask="local", **ROLLING)
+    assert_same_tables(tmp_path, reference)
+    assert result.failed == 4
+
+
+def test_command_line_batch(corpus, reference, tmp_path):
+    args = [str(p) for p in corpus[0]]
+    rolling = ["--window-min", "20", "--step-sec", "300"]
+    command = [sys.executable, "-m", "corvane", "batch", *args, "-o", str(tmp_path), "--jobs", "2", *rolling]
+    result = subprocess.run(command, capture_output=True, text=True, encoding="utf-8")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == ""
+    summary = result.stderr.splitlines()
+    assert len(summary) == 1 and summary[0].startswith("corvane batch: ")
+    assert f"{len(corpus[1])} files, {len(corpus[1]) - 4} analysed, 4 failed" in summary[0]
+    assert str(tmp_path / "errors.csv") in summary[0]
+    assert_same_tables(tmp_path, reference)
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["--window-min", "5"], "corvane: error: window_min must be between 10 and 30"),
+        (["--channel", "HR4"], "corvane: error: unsupported fetal channel: HR4"),
+        (["--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "corvane: error: --jobs sets the size of a local cluster"),
+    ],
+)
+def test_command_line_usage_errors(tmp_path, args, message):
+    out = tmp_path / "out"
+    result = subprocess.run(
+        [sys.executable, "-m", "corvane", "batch", str(tmp_path), "-o", str(out), *args],
+        capture_output=True, text=True, encoding="utf-8",
+    )
+    assert result.returncode == 2
+    assert result.stderr.startswith(message) and len(result.stderr.splitlines()) == 1
+    assert not out.exists()
+
+
+def test_command_line_help_has_examples():
+    result = subprocess.run([sys.executable, "-m", "corvane", "batch", "--help"], capture_output=True, text=True)
+    assert result.returncode == 0
+    assert "examples:" in result.stdout and "--dask local" in result.stdout and "--parquet" in result.stdout
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"window_min": 5}, BatchError, "window_min must be between 10 and 30"),
+        ({"channel": "HR4"}, BatchError, "unsupported fetal channel: HR4"),
+        ({"ga_weeks": 300}, BatchError, "out of range integral type conversion attempted"),
+        ({"jobs": 0}, BatchError, "jobs must be a whole number of at least 1"),
+        ({"window": 20}, TypeError, "unexpected analysis options: window"),
+    ],
+)
+def test_options_are_checked_before_anything_runs(tmp_path, kwargs, error, message):
+    with pytest.raises(error, match=message):
+        run_batch([tmp_path], tmp_path / "out", **kwargs)
+    assert not (tmp_path / "out").exists()
+
+
+def test_parquet_tables_hold_the_same_rows(corpus, reference, tmp_path):
+    pq = pytest.importorskip("pyarrow.parquet")
+    result = run_batch(corpus[0], tmp_path, parquet=True, **ROLLING)
+    assert result.tables["windows"].name == "windows.parquet"
+    assert (tmp_path / "errors.csv").read_bytes() == reference["errors.csv"]
+    for name, columns in (("windows", batch.WINDOW_COLUMNS), ("events", batch.EVENT_COLUMNS)):
+        rows = list(csv.reader(reference[f"{name}.csv"].decode("utf-8").splitlines()))
+        stored = pq.read_table(tmp_path / f"{name}.parquet")
+        assert stored.column_names == rows[0] == [n for n, _ in columns]
+        assert stored.num_rows == len(rows) - 1
+        for row, record in zip(rows[1:], stored.to_pylist()):
+            for (column, kind), cell in zip(columns, row):
+                assert cell_matches(cell, record[column]), (name, column, cell, record[column])
+                if record[column] is not None:
+                    assert type(record[column]).__name__ == kind
+
+
+def test_parquet_without_pyarrow_is_a_clear_error(tmp_path, monkeypatch):
+    monkeypatch.setitem(sys.modules, "pyarrow", None)
+    with pytest.raises(BatchError, match="--parquet needs pyarrow"):
+        run_batch([tmp_path], tmp_path / "out", parquet=True)
+
+
+def _crash_on_some_files(task):
+    """Kills its worker process on files named crash*; analyses the others."""
+    if os.path.basename(task.file).startswith("crash"):
+        os._exit(3)
+    return batch.__dict__["_original_analyse_file"](task)
+
+
+@pytest.mark.skipif(multiprocessing.get_start_method() != "fork", reason="needs forked worker processes")
+def test_a_file_that_kills_its_worker_is_the_only_failure(tmp_path, monkeypatch):
+    folder = tmp_path / "in"
+    folder.mkdir()
+    for seed in range(4):
+        (folder / f"good_{seed}.csv").write_text(generate_csv(RecordingShape(minutes=11, seed=seed)), encoding="utf-8")
+    (folder / "crash.csv").write_text("Date\n", encoding="utf-8")
+    run_batch([folder], tmp_path / "alone", jobs=1)
+    monkeypatch.setattr(batch, "_original_analyse_file", batch.analyse_file, raising=False)
+    monkeypatch.setattr(batch, "analyse_file", _crash_on_some_files)
+    result = run_batch([folder], tmp_path / "pool", jobs=2)
+    assert result.errors == [(str(folder / "crash.csv"), "worker", "the worker process died while analysing this file")]
+    for name in ("windows.csv", "events.csv"):
+        assert (tmp_path / "pool" / name).read_bytes() == (tmp_path / "alone" / name).read_bytes()
+
+
+REAL_CTU = sorted(REAL_DATA_DIR.glob("ctu_uhb_*.csv"))
+
+
+@pytest.mark.skipif(not REAL_CTU, reason="real CTG recordings not available")
+def test_real_recordings(tmp_path):
+    fhrma = REAL_DATA_DIR / "fhrma-fs"
+    recordings = sorted(fhrma.glob("*.csv"))
+    annotations = sorted((fhrma / "annotations").glob("*.csv"))
+    result = run_batch(REAL_CTU + [fhrma], tmp_path, jobs=2)
+    expected = [(str(p), "csv") for p in REAL_CTU + recordings] + [(str(p), "analyse") for p in annotations]
+    windows, _ = check_tables(tmp_path, expected, {})
+    assert len(windows) == len(REAL_CTU) + len(recordings)  # one chunk each
+    # The annotation tables in the same folder are not recordings: listed, not fatal.
+    assert result.errors == [(str(p), "analyse", "CSV is missing required Date column") for p in annotations]
+
+
+@pytest.mark.parametrize("progress, shown", [(True, True), (False, False), (None, False)])
+def test_progress_bar_only_when_asked_or_on_a_terminal(tmp_path, capsys, progress, shown):
+    pytest.importorskip("tqdm")
+    (tmp_path / "in.csv").write_text(generate_csv(RecordingShape(minutes=11, seed=1)), encoding="utf-8")
+    run_batch([tmp_path / "in.csv"], tmp_path / "out", progress=progress)
+    # Under pytest standard error is not a terminal, so the default shows nothing.
+    assert ("corvane batch" in capsys.readouterr().err) == shown
+
+
+@pytest.mark.parametrize(
+    "value, cell",
+    [
+        (1200.0, "1200"),
+        (5.375, "5.375"),
+        (136.35, "136.35"),
+        (-0.0, "-0"),
+        (0.0, "0"),
+        (-5.29, "-5.29"),
+        (1e-05, "0.00001"),
+        (2.5e16, "25000000000000000"),
+        (float("inf"), "inf"),
+        (float("nan"), "nan"),
+        (None, ""),
+        (7, "7"),
+    ],
+)
+def test_numbers_are_written_in_their_shortest_exact_form(value, cell):
+    assert batch._format_float(value) == cell
+    if value is not None and cell not in ("nan", "-0"):
+        assert float(cell) == value
+
+
+@pytest.mark.parametrize(
+    "line, value",
+    [
+        ('"toco_max": inf', float("inf")),
+        ('"toco_max": -inf', float("-inf")),
+        ('"toco_max": 31.000', 31.0),
+        ('"toco_max": "inf"', "inf"),
+    ],
+)
+def test_reports_with_non_finite_numbers_are_read(line, value):
+    report = batch.parse_report('{\n  "features": {\n    ' + line + ',\n    "toco_mean": NaN\n  }\n}\n')
+    assert report["features"]["toco_max"] == value
+    assert report["features"]["toco_mean"] != report["features"]["toco_mean"]
