@@ -1,4 +1,4 @@
-// Tests of the JSON analysis request reader (spec Part 2.4, shared/json-errors.md).
+// Tests of the JSON analysis request reader.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 

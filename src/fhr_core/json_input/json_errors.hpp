@@ -1,5 +1,5 @@
-// Wording and positions of the request reader's JSON-layer errors
-// (shared/json-errors.md): the fixed messages, how found values are described,
+// Wording and positions of the request reader's JSON-layer errors: the fixed
+// messages, how found values are described,
 // and the byte offset -> line/column arithmetic.
 #pragma once
 
@@ -13,7 +13,7 @@ namespace fhr_core::json_input {
 // The prefix of every JSON-layer failure of the request reader.
 inline constexpr std::string_view kInvalidRequestPrefix = "invalid analysis request JSON: ";
 
-// The fixed syntax-level messages (json-errors.md, section 12).
+// The fixed syntax-level messages.
 namespace msg {
 inline constexpr std::string_view kEofValue = "EOF while parsing a value";
 inline constexpr std::string_view kEofObject = "EOF while parsing an object";
@@ -36,14 +36,14 @@ inline constexpr std::string_view kLoneLeadingSurrogate = "lone leading surrogat
 inline constexpr std::string_view kUnexpectedEndOfHexEscape = "unexpected end of hex escape";
 }  // namespace msg
 
-// A syntax error found by a scanner: a fixed message and the byte offset k of
-// json-errors.md section 1 (k = j + 1 for "AT byte j", k = len at end of input).
+// A syntax error found by a scanner: a fixed message and the byte offset k it
+// is reported at (k = j + 1 for the offending byte j, k = len at end of input).
 struct ScanError {
     std::string_view message;
     std::size_t offset = 0;
 };
 
-// 1-based line and byte column of offset k (json-errors.md, section 1).
+// 1-based line and byte column of offset k.
 struct LineColumn {
     std::size_t line = 1;
     std::size_t column = 0;
@@ -56,11 +56,11 @@ std::string with_position(std::string_view text, std::string_view message, std::
 // True for the code points listed in json-error-escapes.txt.
 bool is_escaped_code_point(std::uint32_t code_point);
 
-// Appends the decoded UTF-8 string between double quotes, escaped as in
-// json-errors.md section 10.
+// Appends the decoded UTF-8 string between double quotes, with the escapes
+// messages use for quoted strings.
 void append_quoted(std::string& out, std::string_view decoded);
 
-// The shortest round-trip layout of a double (json-errors.md, section 10).
+// The shortest round-trip layout of a double, as messages show it.
 std::string format_float(double value);
 
 // Descriptions of found values, as they appear after "invalid type: ".

@@ -1,5 +1,5 @@
-// Strict token scanners over the raw request bytes (json-errors.md sections
-// 5, 7 and 8). RapidJSON drives the structure; these decide every message and
+// Strict token scanners over the raw request bytes (strings, numbers and
+// literals, and the values of unknown keys). RapidJSON drives the structure; these decide every message and
 // position: each number is re-scanned and converted here, strings are
 // re-scanned where RapidJSON's own checks differ, and after a RapidJSON
 // syntax error the single step after the last accepted event is re-read here.
@@ -23,7 +23,7 @@ inline std::size_t skip_space(std::string_view text, std::size_t p) {
     return p;
 }
 
-// A number token classified and converted (json-errors.md, section 7).
+// A number token classified and converted.
 struct NumberValue {
     enum Kind : std::uint8_t { Unsigned, Signed, Float };
     Kind kind = Unsigned;
@@ -59,13 +59,13 @@ struct ResumeResult {
     NumberValue number;
 };
 
-// Re-reads, by json-errors.md's rules, from byte `pos` (just after the last
+// Re-reads, by the reader's error rules, from byte `pos` (just after the last
 // event the handler accepted) in the given context: white space, at most one
 // `,` or `:`, and one token.
 ResumeResult resume_step(std::string_view text, std::size_t pos, Container container, Phase phase);
 
 // A record written as an array has all its fields: the bytes after them must
-// close it (json-errors.md, section 4). Returns the error, if any.
+// close it. Returns the error, if any.
 std::optional<ScanError> check_record_array_closed(std::string_view text, std::size_t pos);
 
 // After the top-level value: only white space may follow.

@@ -1,9 +1,9 @@
-// The JSON analysis request reader (spec Part 2.4, shared/json-errors.md).
+// The JSON analysis request reader.
 //
 // RapidJSON's SAX reader (iterative, numbers as text) drives the structure;
 // the handler below is the request schema as a small state machine and builds
-// the samples directly. Every message and position is decided by the rules of
-// json-errors.md, not by RapidJSON:
+// the samples directly. Every message and position is decided by the reader's
+// own error rules (json_errors.hpp, json_scan.hpp), not by RapidJSON:
 //  * the handler records, after each event it accepts, where that event ended
 //    and in which context the parse stands; on a RapidJSON syntax error the
 //    single step after that point is re-read by the strict scanners of
