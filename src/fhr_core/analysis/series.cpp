@@ -147,14 +147,47 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
         seconds = static_cast<std::size_t>(distance(first_second, last_second)) + 1;
     }
 
-    std::vector<SecondAccumulator> bins(seconds);
+    out.series.resize(seconds);
+    for (std::size_t i = 0; i < seconds; ++i) {
+        out.series[i].timestamp_ms = second_start_ms(first_second + static_cast<std::int64_t>(i));
+    }
+
+    // The rows are sorted by time, so the rows of one second are adjacent and
+    // are binned in their recording order by one pass that closes each bin
+    // when the next second begins.
+    std::uint64_t fetal_seconds = 0;
+    std::uint64_t maternal_seconds = 0;
+    std::uint64_t toco_seconds = 0;
+    std::uint64_t paired = 0;
+    std::uint64_t matched = 0;
+    std::size_t current = 0;
+    SecondAccumulator bin;
+    const auto close_bin = [&] {
+        SecondSample& second = out.series[current];
+        second.timestamp = bin.timestamp;
+        second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
+        second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
+        second.toco = mean_of(bin.toco_sum, bin.toco_count);
+        if (second.fetal_bpm) ++fetal_seconds;
+        if (second.maternal_bpm) ++maternal_seconds;
+        if (second.toco) ++toco_seconds;
+        if (second.fetal_bpm && second.maternal_bpm) {
+            ++paired;
+            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) {
+                ++matched;
+            }
+        }
+    };
     for (const MonitorSample& row : rows) {
         // Every in-window row lies in one of the window's seconds.
-        SecondAccumulator& bin = bins[static_cast<std::size_t>(
-            distance(first_second, second_index(row.timestamp_ms)))];
-        if (!bin.named) {
-            bin.timestamp = row.timestamp;
+        const auto index =
+            static_cast<std::size_t>(distance(first_second, second_index(row.timestamp_ms)));
+        if (!bin.named || index != current) {
+            if (bin.named) close_bin();
+            bin = SecondAccumulator{};
+            bin.timestamp = row.timestamp;  // the first row of a second names it
             bin.named = true;
+            current = index;
         }
         if (const auto& fetal = row.fetal(channel); usable_heart_rate(fetal)) {
             bin.fetal_sum += *fetal;
@@ -169,31 +202,7 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
             ++bin.toco_count;
         }
     }
-
-    std::uint64_t fetal_seconds = 0;
-    std::uint64_t maternal_seconds = 0;
-    std::uint64_t toco_seconds = 0;
-    std::uint64_t paired = 0;
-    std::uint64_t matched = 0;
-    out.series.resize(seconds);
-    for (std::size_t i = 0; i < seconds; ++i) {
-        const SecondAccumulator& bin = bins[i];
-        SecondSample& second = out.series[i];
-        second.timestamp_ms = second_start_ms(first_second + static_cast<std::int64_t>(i));
-        second.timestamp = bin.timestamp;
-        second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
-        second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
-        second.toco = mean_of(bin.toco_sum, bin.toco_count);
-        if (second.fetal_bpm) ++fetal_seconds;
-        if (second.maternal_bpm) ++maternal_seconds;
-        if (second.toco) ++toco_seconds;
-        if (second.fetal_bpm && second.maternal_bpm) {
-            ++paired;
-            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) {
-                ++matched;
-            }
-        }
-    }
+    if (bin.named) close_bin();
 
     const std::uint64_t span_ms = window_span_ms(window_start, window_end);
     DataQuality& quality = out.data_quality;
