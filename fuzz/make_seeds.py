@@ -1,7 +1,8 @@
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
 
 The seeds are the heads of the golden recordings, the JSON error cases (one
-file per case) and a few hand-written edge cases. Run it again after the
+file per case) and a few hand-written edge cases; files named regress-* are
+inputs that once exposed a fault and are left alone. Run it again after the
 golden files or the error cases change:
 
     python3 fuzz/make_seeds.py
@@ -9,7 +10,6 @@ golden files or the error cases change:
 
 import json
 import pathlib
-import shutil
 import struct
 
 FUZZ_DIR = pathlib.Path(__file__).resolve().parent
@@ -95,6 +95,24 @@ def pipeline_prefix(flags=0, ga=39, window=0, step=60, channel=b"HR1"):
     return bytes([flags, ga, window]) + struct.pack("<I", step) + bytes([len(channel)]) + channel
 
 
+def timestamp_text(ms):
+    """Milliseconds since 1970 as "YYYY-MM-DD hh:mm:ss.fff", for any year
+    (the civil-from-days inverse of the reader's day count)."""
+    days, rest = divmod(ms, 86_400_000)
+    z = days + 719_468
+    era = z // 146_097
+    doe = z - era * 146_097
+    yoe = (doe - doe // 1460 + doe // 36_524 - doe // 146_096) // 365
+    doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
+    mp = (5 * doy + 2) // 153
+    day = doy - (153 * mp + 2) // 5 + 1
+    month = mp + 3 if mp < 10 else mp - 9
+    year = yoe + era * 400 + (1 if month <= 2 else 0)
+    seconds, millis = divmod(rest, 1000)
+    return (f"{year:04d}-{month:02d}-{day:02d} {seconds // 3600:02d}:{seconds // 60 % 60:02d}:{seconds % 60:02d}"
+            f".{millis:03d}")
+
+
 def write(target, name, data):
     folder = CORPUS_DIR / target
     folder.mkdir(parents=True, exist_ok=True)
@@ -123,8 +141,10 @@ def json_head(path, samples):
 
 
 def main():
-    if CORPUS_DIR.exists():
-        shutil.rmtree(CORPUS_DIR)
+    # Regression seeds (inputs that once exposed a fault) are kept as they are.
+    for path in CORPUS_DIR.glob("*/*"):
+        if not path.name.startswith("regress-"):
+            path.unlink()
 
     for index, text in enumerate(TIMESTAMPS):
         write("timestamp_fuzz", f"edge-{index:02d}", text)
@@ -161,6 +181,21 @@ def main():
     write("pipeline_fuzz", "edge-huge-step", pipeline_prefix(WINDOW, step=0xFFFFFFFF) + short)
     write("pipeline_fuzz", "edge-mistyped-year",
           pipeline_prefix(WINDOW, step=1) + b"Date,HR1\n2024-01-01 00:00:00,140\n2042-01-01 00:00:00,140\n")
+    # The same minutes of signal at the two ends of the instants a text can
+    # name: the last minute before the 64-bit limit, and the first of year 0.
+    eventful = GOLDEN_DIR / "recurrent_late_30min.csv"
+    signal = [row.split(",", 1)[1] for row in csv_one_hertz_minutes(eventful, 11).splitlines()[1:]]
+    end_ms = 9_223_372_036_854_775_807
+    start_ms = end_ms - (len(signal) - 1) * 1000
+    rows = []
+    for index, values in enumerate(signal):
+        ms = start_ms + index * 1000
+        rows.append(f"{timestamp_text(ms)},{values}")
+    write("pipeline_fuzz", "edge-int64-end",
+          pipeline_prefix(WINDOW | SHORT_STEP, step=1) + ("Date,HR1,HRM,TOCO\n" + "\n".join(rows) + "\n").encode())
+    rows = [f"{timestamp_text(-62_167_219_200_000 + index * 1000)},{values}" for index, values in enumerate(signal)]
+    write("pipeline_fuzz", "edge-year-zero",
+          pipeline_prefix(WINDOW | SHORT_STEP | LAST_ONLY, step=7) + ("Date,HR1,HRM,TOCO\n" + "\n".join(rows) + "\n").encode())
     for path in sorted(GOLDEN_DIR.glob("*_json.json")):
         write("pipeline_fuzz", f"golden-{path.stem}", pipeline_prefix(JSON_PATH) + json_head(path, 700).encode())
     for index, text in enumerate(JSON_EXTRA):

@@ -7,6 +7,8 @@
 # Environment:
 #   CORVANE_FUZZ_TARGETS  targets to run (default: all four)
 #   CORVANE_FUZZ_JOBS     targets run at the same time (default 1)
+#   CORVANE_FUZZ_SEED     a fixed random seed, so that a run can be repeated
+#                         exactly (CI sets one; default: libFuzzer picks one)
 #   CORVANE_FUZZ_MERGE=1  afterwards, merge inputs that add coverage into the
 #                         repository corpus fuzz/corpus/<target> (off by default:
 #                         the repository corpus is only read)
@@ -49,7 +51,7 @@ run_target() {
   cp -n fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
   local status=0
   "$build/fuzz/$target" "$corpus" -dict="fuzz/$target.dict" -max_len="$(max_len "$target")" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 -print_final_stats=1 \
+    ${CORVANE_FUZZ_SEED:+-seed="$CORVANE_FUZZ_SEED"} -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$out/" >"$out/run.log" 2>&1 || status=$?
   # The last status line carries the final coverage and corpus figures.
   local last

@@ -17,7 +17,6 @@ import corvane
 from conftest import TESTS_DIR
 from corvane.synthetic import RecordingShape, generate_csv
 
-SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
 THREADS = 8
 CALLS = 200
 
@@ -223,7 +222,6 @@ DEV_SCRIPT = textwrap.dedent(
 )
 
 
-@pytest.mark.skipif(SANITIZED, reason="the preloaded sanitizer runtime writes its own notes to stderr")
 @pytest.mark.parametrize(
     "options, env",
     [

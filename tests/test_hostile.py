@@ -49,6 +49,27 @@ CHILD = textwrap.dedent(
         except OSError:
             return False
 
+    # Milliseconds since 1970 as a monitor timestamp text, for any year.
+    def stamp(ms):
+        days, rest = divmod(ms, 86_400_000)
+        z = days + 719_468
+        era, doe = divmod(z, 146_097)
+        yoe = (doe - doe // 1460 + doe // 36_524 - doe // 146_096) // 365
+        doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
+        mp = (5 * doy + 2) // 153
+        month = mp + 3 if mp < 10 else mp - 9
+        year = yoe + era * 400 + (month <= 2)
+        s, millis = divmod(rest, 1000)
+        return f"{year:04d}-{month:02d}-{doy - (153 * mp + 2) // 5 + 1:02d} {s // 3600:02d}:{s // 60 % 60:02d}:{s % 60:02d}.{millis:03d}"
+
+    # Rows once a second: a contraction and a fetal dip every minute.
+    def contractions_with_dips(first_ms, seconds):
+        rows = []
+        for i in range(seconds):
+            dip = 35 if 20 <= i % 60 < 45 else 0
+            rows.append(f"{stamp(first_ms + i * 1000)},{140 - dip},82,{10 + (50 if 10 <= i % 60 < 40 else 0)}\\n")
+        return "Date,HR1,HRM,TOCO\\n" + "".join(rows)
+
     import corvane
     function, args, kwargs = eval(sys.argv[1])
     size = sum(len(a.encode("utf-8", "surrogatepass")) for a in list(args) + list(kwargs.values()) if isinstance(a, str))
@@ -151,6 +172,8 @@ CASES = [
      report_rows(1000), DEFAULT_SECONDS, False),
     ("csv-one-second-1m-rows", f"('analyze_csv_string', ('Date,HR1,TOCO\\n' + '{ROW}.5,140,20\\n' * 1_000_000,), {{'window_min': 10}})",
      report_rows(1_000_000), 30.0, True),
+    ("csv-1m-rows-newest-first", "('analyze_csv_string', ('Date,HR1\\n' + ''.join(f'2024-01-{1 + i // 86400:02d} {i // 3600 % 24:02d}:{i // 60 % 60:02d}:{i % 60:02d},140\\n' for i in range(999_999, -1, -1)),), {})",
+     lambda o: o["kind"] == "report" and o["report"]["input"]["out_of_order_rows"] == 999_999, 30.0, True),
     # JSON structure.
     ("json-nul-bytes", "('analyze_json_string', ('\\0' * 10_000_000,), {})",
      fails("ValueError", "invalid analysis request JSON: expected value at line 1 column 1"), DEFAULT_SECONDS, False),
@@ -164,6 +187,8 @@ CASES = [
      report_rows(1), DEFAULT_SECONDS, False),
     ("json-10k-digit-values", f"('analyze_json_string', ('{{\"episode_id\":\"e\",\"sent_at\":\"s\",\"samples\":[' + ','.join(['{{\"t\":\"{ROW}\",\"hr1\":0.{'0' * 9_999}1,\"toco\":{TEN_K_DIGITS}e-9999,\"x\":-{TEN_K_DIGITS}e-10000}}'] * 1_000) + ']}}',), {{}})",
      report_rows(1000), DEFAULT_SECONDS, False),
+    ("json-1m-samples-newest-first", "('analyze_json_string', ('{\"episode_id\":\"e\",\"sent_at\":\"s\",\"samples\":[' + ','.join(f'{{\"t\":\"2024-01-{1 + i // 86400:02d}T{i // 3600 % 24:02d}:{i // 60 % 60:02d}:{i % 60:02d}Z\",\"hr1\":140}}' for i in range(999_999, -1, -1)) + ']}',), {})",
+     lambda o: o["kind"] == "report" and o["report"]["input"]["out_of_order_rows"] == 999_999, 30.0, True),
     ("json-10k-digit-integer", f"('analyze_json_string', ('{{\"episode_id\":\"e\",\"sent_at\":\"s\",\"samples\":[{{\"t\":\"x\",\"hr1\":{TEN_K_DIGITS}}}]}}',), {{}})",
      fails("ValueError", f"invalid analysis request JSON: number out of range at line 1 column {INTEGER_END}"), DEFAULT_SECONDS, False),
     ("json-10k-digit-ga", f"('analyze_json_string', ({REQUEST_HEAD!r} + ',\"metadata\":{{\"gestational_age_weeks\":{TEN_K_DIGITS}}}}}',), {{}})",
@@ -192,6 +217,14 @@ CASES = [
      fails("ValueError", windows_message(MS_FIRST, MS_LAST, 10, 0)), DEFAULT_SECONDS, False),
     ("csv-int64-ends-rolling-huge-step", "('analyze_csv_string', ('Date,HR1\\n292278994-08-17 07:12:55.807,140\\n0000-01-01 00:00:00,140\\n',), {'window_min': 30, 'step_sec': 4294967295})",
      fails("ValueError", windows_message(MS_FIRST, MS_LAST, 30, 4294967295)), DEFAULT_SECONDS, False),
+    ("csv-events-at-int64-end", "('analyze_csv_string', (contractions_with_dips(9223372036854775807 - 1259 * 1000, 1260),), {'window_min': 20, 'step_sec': 1})",
+     lambda o: o["kind"] == "report" and len(o["report"]["windows"]) == 60
+     and o["report"]["windows"][-1]["window_end"] == "292278994-08-17 07:12:55.807"
+     and o["report"]["windows"][-1]["features"]["deceleration_count"] > 0, DEFAULT_SECONDS, False),
+    ("csv-events-in-year-zero", "('analyze_csv_string', (contractions_with_dips(-62167219200000, 1260),), {'window_min': 20, 'step_sec': 1, 'last_only': True})",
+     lambda o: o["kind"] == "report" and len(o["report"]["windows"]) == 1
+     and o["report"]["windows"][0]["window_start"] == "0000-01-01 00:00:59.000"
+     and o["report"]["windows"][0]["features"]["contraction_count"] > 0, DEFAULT_SECONDS, False),
     ("json-int64-ends", "('analyze_json_string', ('{\"episode_id\":\"e\",\"sent_at\":\"s\",\"samples\":[{\"t\":\"292278994-08-17T07:12:55.807Z\"},{\"t\":\"0000-01-01 00:00:00\"}]}',), {})",
      report_rows(2), DEFAULT_SECONDS, False),
     # A mistyped year in a rolling run.

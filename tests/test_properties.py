@@ -22,20 +22,20 @@ from report_checks import check_report
 SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
 
 # Reproducible in CI: derandomized, no example database, no deadline (the
-# sanitized build is several times slower).
-settings.register_profile(
-    "corvane",
+# sanitized build is several times slower, and runs a quarter of the examples).
+# Applied per test rather than loaded, so other test files keep their own
+# settings.
+PROFILE = settings(
     derandomize=True,
     database=None,
     deadline=None,
     print_blob=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
 )
-settings.load_profile("corvane")
 
 
 def examples(n):
-    return settings(max_examples=max(3, n // 4) if SANITIZED else n)
+    return settings(PROFILE, max_examples=max(3, n // 4) if SANITIZED else n)
 
 
 EPOCH = dt.datetime(1970, 1, 1)
