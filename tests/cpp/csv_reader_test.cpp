@@ -37,7 +37,9 @@ TEST(CsvNumber, FollowsTheCellGrammar) {
     for (const NumberCase& c : cases) {
         const auto value = parse_value_cell(c.cell);
         ASSERT_EQ(value.has_value(), c.expected.has_value()) << "'" << c.cell << "'";
-        if (value) EXPECT_EQ(*value, *c.expected) << c.cell;
+        if (value) {
+            EXPECT_EQ(*value, *c.expected) << c.cell;
+        }
     }
     ASSERT_TRUE(parse_value_cell("NaN").has_value());
     EXPECT_TRUE(std::isnan(*parse_value_cell("NaN")));
