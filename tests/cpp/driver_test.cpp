@@ -1,13 +1,18 @@
 #include "fhr_core/analysis/driver.hpp"
 
+#include "fhr_core/analysis/report_writer.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <string>
 
 namespace {
 
 using namespace fhr_core;
+using fhr_core::analysis::analyze_last_window;
 using fhr_core::analysis::analyze_rolling_windows;
 using fhr_core::analysis::window_count;
 
@@ -84,6 +89,38 @@ TEST(WindowDriver, CountsAreExactAcrossTheWholeSixtyFourBitRange) {
     ASSERT_EQ(report.windows.size(), 1u);
     EXPECT_DOUBLE_EQ(report.windows[0].duration_seconds, 1800.0);
     EXPECT_DOUBLE_EQ(report.input.duration_seconds, 18446744073709551.615);
+}
+
+TEST(WindowDriver, LastWindowAloneEqualsTheLastWindowOfTheRun) {
+    // One sample every 7 s with a changing rate, so that windows differ.
+    InputData input;
+    for (int i = 0; i <= 400; ++i) {
+        MonitorSample& sample = input.samples.emplace_back();
+        sample.timestamp = std::to_string(i);
+        sample.timestamp_ms = 5'000'000 + i * 7 * kSecond;
+        sample.hr1 = 120.0 + (i % 40);
+        sample.toco = 10.0 + (i % 25);
+    }
+    const struct {
+        std::size_t samples;
+        std::optional<std::uint32_t> minutes;
+        std::uint32_t step_seconds;
+    } cases[] = {{401, std::nullopt, 60}, {401, 10, 60}, {401, 10, 1200}, {401, 30, 7}, {50, 10, 60},
+                 {50, std::nullopt, 60}, {1, 10, 60}};
+    for (const auto& c : cases) {
+        InputData part;
+        part.samples.assign(input.samples.begin(), input.samples.begin() + static_cast<std::ptrdiff_t>(c.samples));
+        AnalysisConfig config;
+        config.window_minutes = c.minutes;
+        config.step_seconds = c.step_seconds;
+        AnalysisReport full = analyze_rolling_windows(part, config);
+        ASSERT_FALSE(full.windows.empty());
+        full.windows.erase(full.windows.begin(), full.windows.end() - 1);
+        EXPECT_EQ(fhr_core::analysis::report_as_json(analyze_last_window(part, config)),
+                  fhr_core::analysis::report_as_json(full))
+            << c.samples << " samples, step " << c.step_seconds;
+    }
+    EXPECT_TRUE(analyze_last_window(InputData{}, rolling(10, 60)).windows.empty());
 }
 
 TEST(WindowDriver, NoSamplesNoWindows) {

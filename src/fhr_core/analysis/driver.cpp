@@ -39,6 +39,10 @@ InputSummary summarize_input(const InputData& input) {
     return summary;
 }
 
+std::uint64_t window_length_ms(const AnalysisConfig& config) {
+    return config.window_minutes ? std::uint64_t{*config.window_minutes} * kMillisPerMinute : kChunkSpanMs;
+}
+
 }  // namespace
 
 std::uint64_t window_count(const InputData& input, const AnalysisConfig& config) {
@@ -72,7 +76,7 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
         return report;
     }
 
-    const std::uint64_t window = std::uint64_t{*config.window_minutes} * kMillisPerMinute;
+    const std::uint64_t window = window_length_ms(config);
     const std::uint64_t step = std::max<std::uint64_t>(config.step_seconds, 1) * kMillisPerSecond;
     report.windows.reserve(window_count(input, config));
     if (span < window) {
@@ -88,6 +92,22 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     }
     // A final window ending at the last sample, unless one already did.
     if (end != span) analyse(span - window, span);
+    return report;
+}
+
+AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig& config) {
+    AnalysisReport report;
+    report.config = config;
+    report.input = summarize_input(input);
+    if (input.samples.empty()) return report;
+    // In both modes the last window ends at the last sample and reaches back
+    // one window length, or to the first sample.
+    const std::int64_t t0 = input.samples.front().timestamp_ms;
+    const std::int64_t t1 = input.samples.back().timestamp_ms;
+    const std::uint64_t span = span_ms(t0, t1);
+    const std::uint64_t window = window_length_ms(config);
+    report.windows.push_back(analyze_window(input.samples, config,
+                                            at_offset(t0, span < window ? 0 : span - window), t1));
     return report;
 }
 

@@ -13,6 +13,11 @@ namespace fhr_core::analysis {
 // chunk of at most the last 30 minutes.
 AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisConfig& config);
 
+// The report analyze_rolling_windows would give, holding only its last window
+// (the run's input summary and configuration unchanged); the earlier windows
+// are never analysed.
+AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig& config);
+
 // How many windows analyze_rolling_windows produces for this recording and
 // configuration, computed without running it (exact for any timestamps).
 std::uint64_t window_count(const InputData& input, const AnalysisConfig& config);

@@ -39,12 +39,10 @@ Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions
                        " analysis windows; at most 1000000 are supported"};
     }
 
-    AnalysisReport report = analyze_rolling_windows(*input, config);
-    if (options.last_only && report.windows.size() >= 2) {
-        WindowAnalysis last = std::move(report.windows.back());
-        report.windows.clear();
-        report.windows.push_back(std::move(last));
-    }
+    // With last_only the report keeps only the run's last window, so only
+    // that window is analysed.
+    const AnalysisReport report = options.last_only ? analyze_last_window(*input, config)
+                                                    : analyze_rolling_windows(*input, config);
     return report_as_json(report);
 }
 
