@@ -4,8 +4,7 @@ from __future__ import annotations
 
 import argparse
 import sys
-from pathlib import Path
-from typing import List, Optional, Sequence
+from typing import Optional, Sequence
 
 EXIT_USAGE = 2
 
@@ -27,19 +26,9 @@ def _add_analyze(commands) -> None:
         epilog=_EXAMPLES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    analyze.add_argument("file", metavar="FILE", help="monitor CSV export, or a JSON request (.json)")
-    analyze.add_argument("--channel", default="HR1", help="fetal channel to analyse: HR1, HR2 or HR3 (default HR1)")
-    analyze.add_argument("--ga-weeks", type=int, default=None, metavar="N", help="gestational age in whole weeks")
-    analyze.add_argument(
-        "--window-min",
-        type=int,
-        default=None,
-        metavar="N",
-        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
-    )
-    analyze.add_argument("--step-sec", type=int, default=60, metavar="N", help="step between rolling windows (default 60)")
-    analyze.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
-    analyze.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
+    from corvane.report_commands import add_analysis_options
+
+    add_analysis_options(analyze)
     analyze.add_argument("-o", "--output", default=None, metavar="FILE", help="write the report to FILE instead of standard output")
     analyze.add_argument(
         "--format",
@@ -98,39 +87,11 @@ def read_text(path: str) -> str:
 
 
 def _analyze(args: argparse.Namespace) -> int:
-    from corvane import _native
+    from corvane.report_commands import CommandError, analyse_text
 
-    is_json = args.json or Path(args.file).suffix.lower() == ".json"
-    csv_only = [
-        name
-        for name, given in (
-            ("--channel", args.channel != "HR1"),
-            ("--ga-weeks", args.ga_weeks is not None),
-            ("--window-min", args.window_min is not None),
-            ("--step-sec", args.step_sec != 60),
-            ("--last-only", args.last_only),
-        )
-        if given
-    ]
-    if is_json and csv_only:
-        return fail(f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)")
     try:
-        text = read_text(args.file)
-    except (OSError, UnicodeDecodeError) as error:
-        return fail(f"cannot read {args.file}: {error}")
-    try:
-        if is_json:
-            report = _native.analyze_json_string(text)
-        else:
-            report = _native.analyze_csv_string(
-                text,
-                channel=args.channel,
-                ga_weeks=args.ga_weeks,
-                window_min=args.window_min,
-                step_sec=args.step_sec,
-                last_only=args.last_only,
-            )
-    except (ValueError, OverflowError, TypeError) as error:
+        _, _, report = analyse_text(args)
+    except CommandError as error:
         return fail(str(error))
     if args.format == "summary":
         from corvane.report import Report

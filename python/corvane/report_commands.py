@@ -74,8 +74,8 @@ def _is_json(args: argparse.Namespace) -> bool:
     return bool(args.json) or Path(args.file).suffix.lower() == ".json"
 
 
-def analyse(args: argparse.Namespace) -> Tuple[str, bool, Report]:
-    """Read FILE and analyse it with the options given: (text, is_json, report)."""
+def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
+    """Read FILE and analyse it with the options given: (text, is_json, report text)."""
     from corvane import _native
     from corvane.cli import read_text
 
@@ -113,6 +113,12 @@ def analyse(args: argparse.Namespace) -> Tuple[str, bool, Report]:
             )
     except (ValueError, OverflowError, TypeError) as error:
         raise CommandError(str(error)) from None
+    return text, is_json, report_text
+
+
+def analyse(args: argparse.Namespace) -> Tuple[str, bool, Report]:
+    """Read FILE and analyse it with the options given: (text, is_json, report)."""
+    text, is_json, report_text = analyse_text(args)
     return text, is_json, Report.from_text(report_text)
 
 

@@ -187,7 +187,10 @@ std::string found_string(std::string_view decoded) {
     return out;
 }
 
-std::string found_unsigned(std::uint64_t value) {
+namespace {
+
+template <class Integer>
+std::string found_integer(Integer value) {
     std::string out = "integer `";
     char buffer[24];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -196,14 +199,11 @@ std::string found_unsigned(std::uint64_t value) {
     return out;
 }
 
-std::string found_signed(std::int64_t value) {
-    std::string out = "integer `";
-    char buffer[24];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-    out += '`';
-    return out;
-}
+}  // namespace
+
+std::string found_unsigned(std::uint64_t value) { return found_integer(value); }
+
+std::string found_signed(std::int64_t value) { return found_integer(value); }
 
 std::string found_float(double value) {
     std::string out = "floating point `";
