@@ -72,6 +72,7 @@ NOT_TEXT = "corvane: error: {path} is not a text CSV export (looks like "
         (["--step-sec", "-5"], "Date\n", "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
         (["--step-sec", "1e20"], "Date\n", "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
         (["--ga-weeks", "300"], "Date\n", "corvane: error: --ga-weeks must be a whole number from 0 to 255"),
+        (["--ga-weeks", "9" * 5000], "Date\n", "corvane: error: --ga-weeks must be a whole number from 0 to 255"),
         (["--channel", "HR4"], "Date\n", "corvane: error: unsupported fetal channel: HR4"),
         ([], "HR1\n", MISSING_DATE + "'HR1'"),
         ([], "Date;HR1\r\n", MISSING_DATE + "'Date;HR1': columns must be separated by commas"),

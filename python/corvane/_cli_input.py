@@ -37,7 +37,9 @@ WHOLE_NUMBER_OPTIONS = (
     ("window_min", "--window-min", 10, 30),
     ("step_sec", "--step-sec", 0, 4_294_967_295),
 )
-_WHOLE_NUMBER = re.compile(r"[+-]?[0-9]+")
+# Sign, leading zeros, and at most 19 further digits (beyond any option's range
+# already, and short of the interpreter's limit on digits to convert).
+_WHOLE_NUMBER = re.compile(r"([+-]?)0*([0-9]{1,19})")
 
 # Beyond these, a recording's timestamps are more likely mistyped than real.
 MAX_SAMPLE_GAP_SECONDS = 3600
@@ -65,8 +67,8 @@ def check_options(args: argparse.Namespace) -> None:
     for attribute, flag, low, high in WHOLE_NUMBER_OPTIONS:
         value = getattr(args, attribute)
         if isinstance(value, str):
-            text = value.strip()
-            value = int(text) if _WHOLE_NUMBER.fullmatch(text) else None
+            match = _WHOLE_NUMBER.fullmatch(value.strip())
+            value = int(match.group(1) + match.group(2)) if match else None
             if value is None or not low <= value <= high:
                 raise CommandError(f"{flag} must be a whole number from {low} to {high}")
             setattr(args, attribute, value)

@@ -40,6 +40,8 @@ from decimal import Decimal
 from pathlib import Path
 from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
+from corvane._text_files import CSV_EXPORT, JSON_REQUEST, read_file
+
 __all__ = [
     "BatchError",
     "BatchResult",
@@ -284,8 +286,6 @@ def analyse_file(task: FileTask) -> FileOutcome:
 
             text = read_wfdb(task.path)
         else:
-            from corvane._text_files import CSV_EXPORT, JSON_REQUEST, read_file
-
             text = read_file(task.path, JSON_REQUEST if task.kind == KIND_JSON else CSV_EXPORT, name=task.file)
     except Exception as error:  # noqa: BLE001 - any read failure is this file's failure
         outcome.error = (STAGE_READ, _describe(error))
