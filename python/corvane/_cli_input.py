@@ -45,6 +45,7 @@ _WHOLE_NUMBER = re.compile(r"([+-]?)0*([0-9]{1,19})")
 MAX_SAMPLE_GAP_SECONDS = 3600
 MAX_SPAN_SECONDS = 48 * 3600
 _SECONDS_PER_HOUR = 3600.0
+_UNIX_EPOCH = _dt.datetime(1970, 1, 1)
 # The longest header shown in a hint.
 _HINT_HEADER_CHARS = 200
 
@@ -136,9 +137,9 @@ def _epoch(text: str) -> Optional[float]:
         from corvane.timestamps import epoch_seconds
 
         return epoch_seconds(text)
-    if moment.tzinfo is None:
-        moment = moment.replace(tzinfo=_dt.timezone.utc)
-    return moment.timestamp()
+    if moment.tzinfo is not None:
+        return moment.timestamp()
+    return (moment - _UNIX_EPOCH).total_seconds()  # no offset: UTC
 
 
 def _sample_times(text: str, is_json: bool) -> List[str]:
