@@ -164,7 +164,7 @@ def recording_warnings(text: str, is_json: bool, channel: str) -> List[str]:
             found.append(f"the recording has no {wanted} column, so it has no fetal heart rate to analyse")
     try:
         stamps = _sample_times(text, is_json)
-    except (ValueError, LookupError, TypeError, AttributeError):  # a request shape Python reads otherwise
+    except (ValueError, LookupError, TypeError, AttributeError, RecursionError):  # read otherwise than the engine did
         return found
     if not stamps:
         found.append("the recording has no samples, so the report has no window")
