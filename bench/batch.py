@@ -19,6 +19,7 @@ Times are the best of --repeats runs; the outside share is their median.
 from __future__ import annotations
 
 import argparse
+import os
 import pathlib
 import statistics
 import subprocess
@@ -29,7 +30,8 @@ import time
 from corvane.batch import run_batch
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
-DEFAULT_DATA = REPO.parent / "shared" / "data" / "ctg-real"
+# CORVANE_REAL_DATA names the folder of real recordings (relative: from the project root).
+DEFAULT_DATA = pathlib.Path(os.path.normpath(REPO / os.environ.get("CORVANE_REAL_DATA", "../shared/data/ctg-real")))
 MODES = {
     "chunk": {},
     "rolling 20 min / 300 s": {"window_min": 20, "step_sec": 300},

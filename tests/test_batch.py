@@ -13,7 +13,7 @@ import pytest
 
 import corvane
 import corvane.batch as batch
-from conftest import REAL_DATA_DIR, read_text
+from conftest import REAL_DATA_DIR, read_text, write_wfdb
 from corvane.batch import BatchError, run_batch
 from corvane.synthetic import RecordingShape, generate_csv, generate_rows
 
@@ -39,18 +39,6 @@ def _json_request(minutes, seed):
     return json.dumps({"episode_id": "ep-7", "sent_at": "2024-05-01T09:00:00Z", "samples": samples})
 
 
-def _write_wfdb(folder, name, shape):
-    import numpy as np
-
-    rows = [line.split(",") for line in generate_csv(shape).splitlines()[1:]]
-    digital = [[-32768 if c == "" else int(round(float(c) * 100)) for c in (r[1], r[3], r[4])] for r in rows]
-    wfdb.wrsamp(
-        name, fs=4, units=["bpm", "bpm", "nd"], sig_name=["FHR", "MHR", "UC"],
-        d_signal=np.array(digital, dtype=np.int32), fmt=["16"] * 3, adc_gain=[100] * 3, baseline=[0] * 3,
-        write_dir=str(folder),
-    )
-
-
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
     """Good, bad and ignored files; `expected` lists the batch's files in order with their fate."""
@@ -68,7 +56,7 @@ def corpus(tmp_path_factory):
     write(recordings / "nested" / "c_bad_date.csv", BAD_DATE_CSV)
     write(recordings / "nested" / "d_request.json", _json_request(12, 3))
     if wfdb is not None:
-        _write_wfdb(recordings / "nested", "e_record", RecordingShape(minutes=24, seed=4))
+        write_wfdb(recordings / "nested", "e_record", generate_csv(RecordingShape(minutes=24, seed=4)))
 
     (root / "loose.dat").write_bytes(b"\x00\x01")
     inputs = [root / "single.csv", recordings, root / "missing.csv", recordings / "a_reassuring.csv", root / "loose.dat"]
@@ -164,7 +152,7 @@ def test_batch_writes_every_window_and_event_and_lists_failures(corpus, tmp_path
         corvane.analyze_csv_string(BAD_DATE_CSV, **ROLLING)
     messages = {e["file"]: e["message"] for e in errors}
     assert messages[failures[1][0]] == str(native.value)
-    assert "utf-8" in messages[failures[0][0]]
+    assert "latin1.csv is not UTF-8 text (byte 0xe9 on line 2" in messages[failures[0][0]]
     assert messages[failures[2][0]] == "no such file or folder"
     assert messages[failures[3][0]].startswith("a WFDB record is read through its .hea header")
     assert sorted(p.name for p in (tmp_path / "out").iterdir()) == sorted(TABLES)
@@ -204,7 +192,8 @@ def test_dask_local_cluster_gives_the_same_tables(corpus, reference, tmp_path):
 
 
 def test_command_line_batch(corpus, reference, tmp_path):
-    args = [str(p) for p in corpus[0]]
+    # The command line refuses a missing input, which run_batch lists as failed.
+    args = [str(p) for p in corpus[0] if p.exists()]
     rolling = ["--window-min", "20", "--step-sec", "300"]
     command = [sys.executable, "-m", "corvane", "batch", *args, "-o", str(tmp_path), "--jobs", "2", *rolling]
     result = subprocess.run(command, capture_output=True, text=True, encoding="utf-8")
@@ -212,27 +201,34 @@ def test_command_line_batch(corpus, reference, tmp_path):
     assert result.stdout == ""
     summary = result.stderr.splitlines()
     assert len(summary) == 1 and summary[0].startswith("corvane batch: ")
-    assert f"{len(corpus[1])} files, {len(corpus[1]) - 4} analysed, 4 failed" in summary[0]
+    assert f"{len(corpus[1]) - 1} files, {len(corpus[1]) - 4} analysed, 3 failed" in summary[0]
     assert str(tmp_path / "errors.csv") in summary[0]
-    assert_same_tables(tmp_path, reference)
+    errors = b"".join(line for line in reference["errors.csv"].splitlines(True) if b"missing.csv" not in line)
+    assert_same_tables(tmp_path, dict(reference, **{"errors.csv": errors}))
 
 
 @pytest.mark.parametrize(
     "args, message",
     [
-        (["--window-min", "5"], "corvane: error: window_min must be between 10 and 30"),
-        (["--channel", "HR4"], "corvane: error: unsupported fetal channel: HR4"),
-        (["--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "corvane: error: --jobs sets the size of a local cluster"),
+        (["{tmp}", "--window-min", "5"], "corvane: error: --window-min must be a whole number from 10 to 30"),
+        (["{tmp}", "--step-sec", "1e20"], "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
+        (["{tmp}", "--channel", "HR4"], "corvane: error: unsupported fetal channel: HR4"),
+        (["{tmp}", "--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "corvane: error: --jobs sets the size of a local cluster"),
+        (["{tmp}/in.csv", "{tmp}/nope"], "corvane: error: {tmp}/nope: no such file or folder"),
+        (["{tmp}/empty"], "corvane: error: {tmp}/empty: the folder holds no recordings (.csv, .json, .hea files)"),
     ],
 )
 def test_command_line_usage_errors(tmp_path, args, message):
     out = tmp_path / "out"
+    (tmp_path / "in.csv").write_text("Date,HR1\n", encoding="utf-8")
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
+    args = [arg.replace("{tmp}", str(tmp_path)) for arg in args]
     result = subprocess.run(
-        [sys.executable, "-m", "corvane", "batch", str(tmp_path), "-o", str(out), *args],
-        capture_output=True, text=True, encoding="utf-8",
+        [sys.executable, "-m", "corvane", "batch", *args, "-o", str(out)], capture_output=True, text=True, encoding="utf-8",
     )
     assert result.returncode == 2
-    assert result.stderr.startswith(message) and len(result.stderr.splitlines()) == 1
+    assert result.stderr.startswith(message.replace("{tmp}", str(tmp_path))) and len(result.stderr.splitlines()) == 1
     assert not out.exists()
 
 

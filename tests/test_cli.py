@@ -51,20 +51,44 @@ def test_json_requests_by_extension_or_flag(tmp_path):
     assert run("analyze", str(as_json)).stdout == expected
     assert run("analyze", "--json", str(as_txt)).stdout == expected
     assert run("analyze", "--json", "-", stdin=request).stdout == expected
+    assert run("analyze", "-", stdin="\n " + request).stdout == expected  # "{" first: a request
+
+
+def test_version_is_the_distribution_version():
+    from importlib import metadata
+
+    result = run("--version")
+    assert (result.returncode, result.stdout) == (0, f"corvane {metadata.version('corvane')}\n")
+
+
+MISSING_DATE = "corvane: error: CSV is missing required Date column\ncorvane: hint: the header line reads "
+NOT_TEXT = "corvane: error: {path} is not a text CSV export (looks like "
 
 
 @pytest.mark.parametrize(
     "args, content, message",
     [
-        (["--window-min", "5"], "Date\n", "corvane: error: window_min must be between 10 and 30"),
-        ([], "HR1\n", "corvane: error: CSV is missing required Date column"),
+        (["--window-min", "5"], "Date\n", "corvane: error: --window-min must be a whole number from 10 to 30"),
+        (["--step-sec", "-5"], "Date\n", "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
+        (["--step-sec", "1e20"], "Date\n", "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
+        (["--ga-weeks", "300"], "Date\n", "corvane: error: --ga-weeks must be a whole number from 0 to 255"),
+        (["--ga-weeks", "9" * 5000], "Date\n", "corvane: error: --ga-weeks must be a whole number from 0 to 255"),
         (["--channel", "HR4"], "Date\n", "corvane: error: unsupported fetal channel: HR4"),
-        (["--ga-weeks", "300"], "Date\n", "corvane: error: out of range integral type conversion attempted"),
+        ([], "HR1\n", MISSING_DATE + "'HR1'"),
+        ([], "Date;HR1\r\n", MISSING_DATE + "'Date;HR1': columns must be separated by commas"),
+        ([], "Date\tHR1\n", MISSING_DATE + "'Date\\tHR1': columns must be separated by commas"),
+        ([], '"Date","HR1"\n', MISSING_DATE + "'\"Date\",\"HR1\"': column names must not be quoted"),
+        ([], b"PK\x03\x04\x14\x00", NOT_TEXT + "a zip archive, such as an .xlsx workbook)"),
+        ([], b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1\x00", NOT_TEXT + "an Office compound file, such as an .xls workbook)"),
+        ([], b"\x7fELF\x02\x01\x01\x00\x00", NOT_TEXT + "binary data)"),
+        ([], "Date,HR1\n".encode("utf-16-le"), NOT_TEXT + "UTF-16 text without a byte-order mark)"),
+        ([], b"Date,HR1\n\xe9\n", "corvane: error: {path} is not UTF-8 text (byte 0xe9 on line 2 cannot be read); save it as UTF-8"),
     ],
 )
 def test_errors_are_one_line_with_exit_status_2(tmp_path, args, content, message):
     path = tmp_path / "bad.csv"
-    path.write_text(content, encoding="utf-8")
+    path.write_bytes(content if isinstance(content, bytes) else content.encode("utf-8"))
+    message = message.replace("{path}", str(path))
     result = run("analyze", str(path), *args)
     assert result.returncode == 2
     assert result.stdout == ""
@@ -143,6 +167,37 @@ def test_summary_has_a_header_and_one_line_per_window_with_the_report_values(cap
         assert float(fields[13]) == pytest.approx(100 * window["data_quality"]["fetal_usable_ratio"], abs=0.05)
 
 
+HOURLY_FOR_50_HOURS = "".join(f"2024-01-{1 + h // 24:02d} {h % 24:02d}:00:00,140\n" for h in range(50))
+
+
+@pytest.mark.parametrize(
+    "args, rows, warnings",
+    [
+        (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyse"]),
+        ([], "", ["the recording has no samples, so the report has no window"]),
+        ([], "2024-01-01 00:00:00,140\n\n2024-01-01 01:30:00,140\n", [
+            "consecutive samples are 1.5 hours apart (2024-01-01 00:00:00 and 2024-01-01 01:30:00); check the timestamps",
+        ]),
+        ([], "2024-03-01 08:00:00,140\n2023-03-01 08:00:00,140\n", [
+            "consecutive samples are 8784.0 hours apart (2023-03-01 08:00:00 and 2024-03-01 08:00:00); check the timestamps",
+            "the recording spans 8784.0 hours (2023-03-01 08:00:00 to 2024-03-01 08:00:00); "
+            "check the timestamps for a mistyped date",
+        ]),
+        ([], HOURLY_FOR_50_HOURS, [
+            "the recording spans 49.0 hours (2024-01-01 00:00:00 to 2024-01-03 01:00:00); "
+            "check the timestamps for a mistyped date",
+        ]),
+    ],
+)
+def test_suspicious_recordings_give_warnings_and_the_unchanged_report(capsys, tmp_path, args, rows, warnings):
+    path = tmp_path / "odd.csv"
+    path.write_text("Date,HR1\n" + rows, encoding="utf-8")
+    status, out, err = run_main(capsys, "analyze", str(path), *args)
+    assert status == 0
+    assert out == corvane.analyze_csv_string("Date,HR1\n" + rows, channel=" hr2" if args else "HR1")
+    assert err.splitlines() == ["corvane: warning: " + warning for warning in warnings]
+
+
 def test_summary_marks_missing_values_and_unclassified_windows(capsys, tmp_path):
     # Two minutes of rows without any fetal value: no baseline, no variability.
     path = tmp_path / "empty.csv"
@@ -204,7 +259,7 @@ def test_plot_of_one_window_and_of_a_json_request(capsys, tmp_path):
     [
         (["-o", "{tmp}/trace.gif"], "corvane: error: cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
         (["-o", "{tmp}/trace.png", "--window", "1"], "corvane: error: window 1 is out of range: the report has 1 window"),
-        (["-o", "{tmp}/trace.png", "--window-min", "5"], "corvane: error: window_min must be between 10 and 30"),
+        (["-o", "{tmp}/trace.png", "--window-min", "5"], "corvane: error: --window-min must be a whole number from 10 to 30"),
         (["-o", "{tmp}/missing/trace.png"], "corvane: error: cannot write {tmp}/missing/trace.png: "),
     ],
 )

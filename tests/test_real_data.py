@@ -1,7 +1,7 @@
 """Real intrapartum recordings (CTU-UHB, FHRMA) run through both modes.
 
 The recordings are not part of the repository; these tests skip when the folder
-is absent.
+(CORVANE_REAL_DATA) is absent.
 """
 
 import json
@@ -9,10 +9,8 @@ import json
 import pytest
 
 import corvane
-from conftest import REAL_DATA_DIR, read_text
+from conftest import REAL_FILES, read_text
 from report_checks import check_report
-
-REAL_FILES = sorted(REAL_DATA_DIR.glob("*.csv")) + sorted((REAL_DATA_DIR / "fhrma-fs").glob("*.csv"))
 
 pytestmark = pytest.mark.skipif(not REAL_FILES, reason="real CTG recordings not available")
 

@@ -1,6 +1,7 @@
 """The typed Python API: analyze_csv / analyze_json, Report and its frames."""
 
 import ast
+import codecs
 import dataclasses
 import datetime as dt
 import inspect
@@ -143,11 +144,23 @@ def test_one_line_naming_a_file_is_that_file_but_text_with_a_line_break_is_text(
     assert read_source("Date,HR1\n") == "Date,HR1\n"
 
 
-def test_file_line_endings_are_kept(tmp_path):
-    path = tmp_path / "crlf.csv"
-    path.write_bytes(TWO_ROWS.replace("\n", "\r\n").encode())
-    assert read_source(path) == TWO_ROWS.replace("\n", "\r\n")
-    assert read_source(str(path)) == TWO_ROWS.replace("\n", "\r\n")
+CRLF_ROWS = TWO_ROWS.replace("\n", "\r\n")
+
+
+@pytest.mark.parametrize(
+    "data",
+    [
+        CRLF_ROWS.encode(),
+        codecs.BOM_UTF8 + CRLF_ROWS.encode(),  # a spreadsheet's "CSV UTF-8"
+        codecs.BOM_UTF16_LE + CRLF_ROWS.encode("utf-16-le"),
+        codecs.BOM_UTF16_BE + CRLF_ROWS.encode("utf-16-be"),
+    ],
+)
+def test_files_are_read_without_byte_order_mark_and_with_their_line_endings(tmp_path, data):
+    path = tmp_path / "export.csv"
+    path.write_bytes(data)
+    for source in (path, str(path), io.BytesIO(data), io.StringIO("\ufeff" + CRLF_ROWS)):
+        assert read_source(source) == CRLF_ROWS
 
 
 @pytest.mark.parametrize(
@@ -157,6 +170,9 @@ def test_file_line_endings_are_kept(tmp_path):
         (42, TypeError),
         (None, TypeError),
         (pathlib.Path("/nonexistent/recording.csv"), FileNotFoundError),
+        ("recordng.csv", FileNotFoundError),  # a name, not CSV text
+        ("data/recording", FileNotFoundError),
+        (io.BytesIO(b"PK\x03\x04"), ValueError),
     ],
 )
 def test_unusable_sources(source, error):

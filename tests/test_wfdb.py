@@ -15,6 +15,7 @@ np = pytest.importorskip("numpy")
 import corvane
 from conftest import REAL_DATA_DIR, read_text
 from corvane.synthetic import RecordingShape, generate_csv
+from corvane.cli import main
 from corvane.wfdb_input import analyze_wfdb, format_value, read_wfdb
 
 # wfdb's own use of pandas warns on every header it writes or reads.
@@ -153,13 +154,17 @@ def test_records_that_cannot_be_monitor_samples(tmp_path, case, error, message):
         read_wfdb(record)
 
 
-def test_bad_start_and_missing_samples_are_reported(tmp_path):
+def test_command_line_reads_records_and_names_a_missing_sample_file(tmp_path, capsys):
     record = write_record(tmp_path, "rec", ["FHR"], [[14000]])
     with pytest.raises(ValueError, match="invalid start time"):
         read_wfdb(record, start="yesterday")
+    assert main(["analyze", f"{record}.hea"]) == 0
+    assert capsys.readouterr().out == analyze_wfdb(record).text
     (tmp_path / "rec.dat").unlink()
     with pytest.raises(OSError):
         read_wfdb(record)
+    assert main(["summary", f"{record}.hea"]) == 2
+    assert capsys.readouterr().err == f"corvane: error: cannot read {record}.hea: No such file or directory: {record}.dat\n"
 
 
 def _csv_rows(text):
@@ -189,7 +194,7 @@ def test_record_written_from_a_recording_reads_back_byte_for_byte(tmp_path, shap
     assert read_wfdb(record, start=shape.start) == text
     for options in ({}, {"window_min": 20, "step_sec": 300}, {"window_min": 10, "last_only": True, "ga_weeks": 31}):
         expected = corvane.analyze_csv_string(text, **options)
-        assert analyze_wfdb(record, start=shape.start, **options) == expected
+        assert analyze_wfdb(record, start=shape.start, **options).text == expected
 
 
 REAL_RECORDS = ["1002", "2046"]
@@ -216,4 +221,4 @@ def test_real_ctu_uhb_header_with_its_samples_gives_the_converted_csv(tmp_path, 
     assert read_wfdb(record).startswith("Date,HR1,TOCO\n2000-01-01 00:00:00.000,")
     assert read_wfdb(record, start=start) == text
     expected = corvane.analyze_csv_string(text, window_min=20, step_sec=300)
-    assert analyze_wfdb(record, start=start, window_min=20, step_sec=300) == expected
+    assert analyze_wfdb(record, start=start, window_min=20, step_sec=300).text == expected

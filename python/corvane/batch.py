@@ -40,6 +40,8 @@ from decimal import Decimal
 from pathlib import Path
 from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
+from corvane._text_files import CSV_EXPORT, JSON_REQUEST, read_file
+
 __all__ = [
     "BatchError",
     "BatchResult",
@@ -264,12 +266,6 @@ class FileOutcome:
     worker_seconds: float = 0.0
 
 
-def _read_text(path: str) -> str:
-    # newline="" keeps line endings as written; the reader handles CR LF itself.
-    with open(path, "r", encoding="utf-8", newline="") as handle:
-        return handle.read()
-
-
 def _describe(error: BaseException) -> str:
     text = str(error)
     if isinstance(error, OSError) and error.strerror:
@@ -290,7 +286,7 @@ def analyse_file(task: FileTask) -> FileOutcome:
 
             text = read_wfdb(task.path)
         else:
-            text = _read_text(task.path)
+            text = read_file(task.path, JSON_REQUEST if task.kind == KIND_JSON else CSV_EXPORT, name=task.file)
     except Exception as error:  # noqa: BLE001 - any read failure is this file's failure
         outcome.error = (STAGE_READ, _describe(error))
         outcome.worker_seconds = time.perf_counter() - began
@@ -806,21 +802,23 @@ def add_batch_command(commands) -> None:
     )
     batch.add_argument("--parquet", action="store_true", help="write windows and events as Parquet (needs pyarrow)")
     batch.add_argument("--no-progress", action="store_true", help="no progress bar, even on a terminal")
-    batch.add_argument("--channel", default="HR1", help="fetal channel to analyse: HR1, HR2 or HR3 (default HR1)")
-    batch.add_argument("--ga-weeks", type=int, default=None, metavar="N", help="gestational age in whole weeks")
-    batch.add_argument(
-        "--window-min",
-        type=int,
-        default=None,
-        metavar="N",
-        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
-    )
-    batch.add_argument("--step-sec", type=int, default=60, metavar="N", help="step between rolling windows (default 60)")
-    batch.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
+    from corvane.report_commands import add_option_flags
+
+    add_option_flags(batch)
     batch.set_defaults(handler=_batch)
 
 
+def _input_problem(given: str) -> Optional[str]:
+    """Why an input names nothing to analyse, or None."""
+    if not os.path.exists(given):
+        return f"{given}: no such file or folder"
+    if os.path.isdir(given) and next(_folder_files(given), None) is None:
+        return f"{given}: the folder holds no recordings ({', '.join(FOLDER_EXTENSIONS)} files)"
+    return None
+
+
 def _batch(args: argparse.Namespace) -> int:
+    from corvane._cli_input import CommandError, check_options
     from corvane.cli import fail
 
     jobs = args.jobs
@@ -829,6 +827,17 @@ def _batch(args: argparse.Namespace) -> int:
     if jobs is None:
         jobs = (os.cpu_count() or 1) if args.dask == "local" else 1
     try:
+        check_options(args)
+        options = {name: getattr(args, name) for name in OPTION_DEFAULTS}
+        _checked_options(options)
+    except (CommandError, BatchError) as error:
+        return fail(str(error))
+    # A mistyped input is a usage error, found before any file runs.
+    for given in args.inputs:
+        problem = _input_problem(given)
+        if problem is not None:
+            return fail(problem)
+    try:
         result = run_batch(
             args.inputs,
             args.outdir,
@@ -836,11 +845,7 @@ def _batch(args: argparse.Namespace) -> int:
             dask=args.dask,
             parquet=args.parquet,
             progress=False if args.no_progress else None,
-            channel=args.channel,
-            ga_weeks=args.ga_weeks,
-            window_min=args.window_min,
-            step_sec=args.step_sec,
-            last_only=args.last_only,
+            **options,
         )
     except BatchError as error:
         return fail(str(error))

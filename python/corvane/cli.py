@@ -6,6 +6,8 @@ import argparse
 import sys
 from typing import Optional, Sequence
 
+from corvane import __version__
+
 EXIT_USAGE = 2
 
 _EXAMPLES = """\
@@ -14,6 +16,8 @@ examples:
   corvane analyze recording.csv --window-min 20 --step-sec 300 -o report.json
   corvane analyze recording.csv --channel HR2 --ga-weeks 31 --last-only
   corvane analyze request.json
+  corvane analyze record.hea                 (a WFDB record; needs corvane[wfdb])
+  corvane analyze - < request.json           (standard input: a JSON request when it starts with {)
   corvane analyze recording.csv --format summary
 """
 
@@ -63,6 +67,7 @@ def _build_parser() -> argparse.ArgumentParser:
         description="Intrapartum CTG analysis: baseline, variability, decelerations, "
         "contractions, category and alert level as one JSON report.",
     )
+    parser.add_argument("--version", action="version", version=f"corvane {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
     for add in SUBCOMMANDS:
@@ -70,20 +75,14 @@ def _build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def fail(message: str) -> int:
-    """Print one error line on standard error and return the usage exit status."""
+def fail(message: str, notes: Sequence[str] = ()) -> int:
+    """Print one error line (and a hint line for each note) on standard error
+    and return the usage exit status."""
     first_line = message.splitlines()[0] if message else "error"
     print(f"corvane: error: {first_line}", file=sys.stderr)
+    for note in notes:
+        print(f"corvane: hint: {note}", file=sys.stderr)
     return EXIT_USAGE
-
-
-def read_text(path: str) -> str:
-    """A file's text as stored (line endings untouched); "-" reads standard input."""
-    if path == "-":
-        return sys.stdin.read()
-    # newline="" keeps line endings as written; the reader handles CR LF itself.
-    with open(path, "r", encoding="utf-8", newline="") as handle:
-        return handle.read()
 
 
 def _analyze(args: argparse.Namespace) -> int:
@@ -92,7 +91,7 @@ def _analyze(args: argparse.Namespace) -> int:
     try:
         _, _, report = analyse_text(args)
     except CommandError as error:
-        return fail(str(error))
+        return fail(str(error), error.notes)
     if args.format == "summary":
         from corvane.report import Report
         from corvane.summary import format_summary

@@ -12,9 +12,12 @@ report text in frozen dataclasses whose attribute names are the report's keys::
 
 A *source* is read as follows: a :class:`pathlib.Path` (any ``os.PathLike``)
 is a file to read; a ``str`` without a line break that names an existing file
-is that file; any other ``str`` is the recording's text itself; an object with
-a ``read()`` method is a file object whose content is read (bytes are decoded
-as UTF-8). Files are read as UTF-8 with their line endings kept.
+is that file, and so is one that ends in .csv, .json or .hea or holds a path
+separator (FileNotFoundError when there is no such file); any other ``str`` is
+the recording's text itself; an object with a ``read()`` method is a file
+object whose content is read. Files are read as UTF-8 (or UTF-16 with a
+byte-order mark) with their line endings kept and a byte-order mark removed;
+a file that is not text raises ValueError naming it.
 """
 
 from __future__ import annotations
@@ -26,6 +29,7 @@ from dataclasses import dataclass
 from typing import IO, TYPE_CHECKING, Any, Dict, List, Literal, Optional, Tuple, Union, get_args, get_origin, get_type_hints
 
 from corvane import _native
+from corvane._text_files import CSV_EXPORT, JSON_REQUEST, decode, read_file
 from corvane.timestamps import parse_timestamp
 
 if TYPE_CHECKING:  # pragma: no cover
@@ -359,34 +363,38 @@ def _build_fields(cls: type, data: Dict[str, Any], where: str, exclude: Tuple[st
 # Sources and the two entry points
 
 
-def read_source(source: Source) -> str:
+def read_source(source: Source, expected: str = CSV_EXPORT) -> str:
     """The text of a source: a path, a text, or a file object (see the module
-    documentation for how a ``str`` is told apart)."""
+    documentation for how a ``str`` is told apart). `expected` names what the
+    source should hold in the error for a file that is not text."""
     if isinstance(source, os.PathLike):
-        return _read_file(os.fspath(source))
+        return read_file(source, expected)
     if isinstance(source, str):
-        if "\n" not in source and "\r" not in source and source and os.path.isfile(source):
-            return _read_file(source)
+        if source and "\n" not in source and "\r" not in source and (os.path.isfile(source) or _names_a_file(source)):
+            return read_file(source, expected)
         return source
     read = getattr(source, "read", None)
     if callable(read):
         content = read()
         if isinstance(content, bytes):
-            return content.decode("utf-8")
+            name = getattr(source, "name", None)
+            return decode(content, name if isinstance(name, str) else "the file object", expected)
         if isinstance(content, str):
-            return content
+            return content[1:] if content.startswith("\ufeff") else content
         raise TypeError(f"the file object's read() returned {type(content).__name__}, expected str or bytes")
     raise TypeError(
         f"source must be a path, a str or a file object, not {type(source).__name__}"
     )
 
 
-def _read_file(path: Union[str, bytes]) -> str:
-    if isinstance(path, bytes):
-        path = os.fsdecode(path)
-    # newline="" keeps line endings as written; the engine handles CR LF itself.
-    with open(path, "r", encoding="utf-8", newline="") as handle:
-        return handle.read()
+# A one-line str with one of these endings, or with a path separator, is a
+# file name even when no such file exists (then FileNotFoundError), never text.
+_FILE_SUFFIXES = (".csv", ".json", ".hea")
+
+
+def _names_a_file(text: str) -> bool:
+    separators = [sep for sep in (os.sep, os.altsep) if sep]
+    return text.lower().endswith(_FILE_SUFFIXES) or any(sep in text for sep in separators)
 
 
 def analyze_csv(
@@ -412,7 +420,7 @@ def analyze_csv(
 def analyze_json(source: Source) -> Report:
     """Analyse a JSON analysis request (path, text or file object) and return
     the :class:`Report`. Bad requests raise ``analyze_json_string``'s ``ValueError``."""
-    return Report.from_text(_native.analyze_json_string(read_source(source)))
+    return Report.from_text(_native.analyze_json_string(read_source(source, JSON_REQUEST)))
 
 
 # ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 from typing import Any, List, Tuple
 
+from corvane._cli_input import CommandError, check_options, header_hint, read_input, recording_warnings, warn
 from corvane.report import Report
 
 _DEFAULT_CHANNEL = "HR1"
@@ -47,39 +48,40 @@ every event is shown once, as the newest window measured it.
 """
 
 
-def add_analysis_options(parser: argparse.ArgumentParser) -> None:
-    """The input options every analysing subcommand shares."""
-    parser.add_argument("file", metavar="FILE", help="monitor CSV export, or a JSON request (.json); - reads standard input")
+def add_option_flags(parser: argparse.ArgumentParser) -> None:
+    """The analysis options of the CSV analysis. The whole-number options are
+    kept as texts here and checked by ``check_options``, so that a bad value
+    gets one line naming the option."""
     parser.add_argument("--channel", default=_DEFAULT_CHANNEL, help="fetal channel to analyse: HR1, HR2 or HR3 (default HR1)")
-    parser.add_argument("--ga-weeks", type=int, default=None, metavar="N", help="gestational age in whole weeks")
+    parser.add_argument("--ga-weeks", default=None, metavar="N", help="gestational age in whole weeks (0 to 255)")
     parser.add_argument(
         "--window-min",
-        type=int,
         default=None,
         metavar="N",
         help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
     )
-    parser.add_argument(
-        "--step-sec", type=int, default=_DEFAULT_STEP_SEC, metavar="N", help="step between rolling windows (default 60)"
-    )
+    parser.add_argument("--step-sec", default=_DEFAULT_STEP_SEC, metavar="N", help="step between rolling windows (default 60)")
     parser.add_argument("--last-only", action="store_true", help="keep only the last window of a rolling run")
+
+
+def add_analysis_options(parser: argparse.ArgumentParser) -> None:
+    """The input options every analysing subcommand shares."""
+    parser.add_argument(
+        "file",
+        metavar="FILE",
+        help="monitor CSV export, JSON request (.json) or WFDB record (.hea); - reads standard input",
+    )
+    add_option_flags(parser)
     parser.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
 
 
-class CommandError(Exception):
-    """A failure to report as one line on standard error."""
-
-
-def _is_json(args: argparse.Namespace) -> bool:
-    return bool(args.json) or Path(args.file).suffix.lower() == ".json"
-
-
 def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
-    """Read FILE and analyse it with the options given: (text, is_json, report text)."""
+    """Read FILE and analyse it with the options given: (text, is_json, report text).
+    Warnings about the recording go to standard error."""
     from corvane import _native
-    from corvane.cli import read_text
 
-    is_json = _is_json(args)
+    check_options(args)
+    text, is_json = read_input(args)
     csv_only: List[str] = [
         name
         for name, given in (
@@ -96,10 +98,6 @@ def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
             f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)"
         )
     try:
-        text = read_text(args.file)
-    except (OSError, UnicodeDecodeError) as error:
-        raise CommandError(f"cannot read {args.file}: {error}") from None
-    try:
         if is_json:
             report_text = _native.analyze_json_string(text)
         else:
@@ -112,7 +110,10 @@ def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
                 last_only=args.last_only,
             )
     except (ValueError, OverflowError, TypeError) as error:
-        raise CommandError(str(error)) from None
+        hint = None if is_json else header_hint(text)
+        raise CommandError(str(error), [hint] if hint else []) from None
+    for message in recording_warnings(text, is_json, args.channel):
+        warn(message)
     return text, is_json, report_text
 
 
@@ -142,7 +143,7 @@ def _summary(args: argparse.Namespace) -> int:
         _, _, report = analyse(args)
         _write(args.output, format_summary(report))
     except CommandError as error:
-        return fail(str(error))
+        return fail(str(error), error.notes)
     return 0
 
 
@@ -162,7 +163,9 @@ def _plot(args: argparse.Namespace) -> int:
             save_figure(figure, args.output)
         except OSError as error:
             raise CommandError(f"cannot write {args.output}: {error}") from None
-    except (CommandError, ImportError, ValueError) as error:
+    except CommandError as error:
+        return fail(str(error), error.notes)
+    except (ImportError, ValueError) as error:
         return fail(str(error))
     return 0
 

@@ -37,6 +37,8 @@ from decimal import Decimal
 from fractions import Fraction
 from typing import Dict, List, Optional, Sequence, Union
 
+from corvane.report import Report, analyze_csv
+
 __all__ = ["DEFAULT_START", "SIGNAL_COLUMNS", "read_wfdb", "analyze_wfdb", "format_value"]
 
 # Start of a record whose header gives no base date: a fixed, recognisable day.
@@ -252,11 +254,10 @@ def analyze_wfdb(
     window_min: Optional[int] = None,
     step_sec: int = 60,
     last_only: bool = False,
-) -> str:
-    """Analyse a WFDB record; returns the JSON report text, exactly as for its CSV text."""
-    from corvane import _native
-
-    return _native.analyze_csv_string(
+) -> Report:
+    """Analyse a WFDB record; returns the :class:`Report` of its CSV text (the
+    same report, byte for byte, as for the record's CSV conversion)."""
+    return analyze_csv(
         read_wfdb(record, start=start),
         channel=channel,
         ga_weeks=ga_weeks,
