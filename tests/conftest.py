@@ -1,10 +1,13 @@
+import os
 import pathlib
 
 import pytest
 
 TESTS_DIR = pathlib.Path(__file__).resolve().parent
 REPO_DIR = TESTS_DIR.parent
-REAL_DATA_DIR = REPO_DIR.parent / "shared" / "data" / "ctg-real"
+# Real recordings are never part of the repository: CORVANE_REAL_DATA names
+# their folder (default: beside the project); tests skip when it is absent.
+REAL_DATA_DIR = pathlib.Path(os.environ.get("CORVANE_REAL_DATA") or REPO_DIR.parent / "shared" / "data" / "ctg-real")
 
 
 def read_text(path: pathlib.Path) -> str:

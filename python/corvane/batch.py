@@ -820,15 +820,20 @@ def add_batch_command(commands) -> None:
     batch.set_defaults(handler=_batch)
 
 
+def jobs_for(jobs: Optional[int], dask: Optional[str]) -> int:
+    """The --jobs value to run with: by default 1, or one per CPU for a local Dask cluster."""
+    if dask is not None and dask != "local" and jobs is not None:
+        raise BatchError("--jobs sets the size of a local cluster; a remote Dask cluster has its own workers")
+    if jobs is None:
+        return (os.cpu_count() or 1) if dask == "local" else 1
+    return jobs
+
+
 def _batch(args: argparse.Namespace) -> int:
     from corvane.cli import fail
 
-    jobs = args.jobs
-    if args.dask is not None and args.dask != "local" and jobs is not None:
-        return fail("--jobs sets the size of a local cluster; a remote Dask cluster has its own workers")
-    if jobs is None:
-        jobs = (os.cpu_count() or 1) if args.dask == "local" else 1
     try:
+        jobs = jobs_for(args.jobs, args.dask)
         result = run_batch(
             args.inputs,
             args.outdir,
