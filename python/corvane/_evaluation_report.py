@@ -72,7 +72,10 @@ def _roc_figure(result: "EvaluationResult"):
     axes.set_ylabel("sensitivity")
     axes.set_title(f"{result.split.positive} against {result.split.negative_text}", fontsize=10)
     axes.grid(color="#e5e5e5", linewidth=0.6)
-    axes.legend(loc="lower right", fontsize=7.5, frameon=True)
+    if any(curve.auc is not None for _, _, curve in result.curves):
+        axes.legend(loc="lower right", fontsize=7.5, frameon=True)
+    else:
+        axes.text(0.5, 0.5, "no curve: one of the groups is empty", ha="center", va="center")
     figure.tight_layout()
     return figure
 
@@ -181,7 +184,8 @@ def evaluation_markdown(result: "EvaluationResult", figures: Mapping[str, str], 
     lines += [f"{level} Findings as 2×2 tables", ""]
     lines.append(
         f"Each finding is present or absent per recording. Proportions with Wilson {confidence} intervals and the counts "
-        "they come from. PPV and NPV depend on the share of positives in this cohort, which was chosen, not sampled."
+        "they come from. PPV and NPV depend on the share of positives in the cohort and carry over only to a population "
+        "with the same share."
     )
     lines.append("")
     rows = []
@@ -193,9 +197,9 @@ def evaluation_markdown(result: "EvaluationResult", figures: Mapping[str, str], 
 
     lines += [f"{level} Continuous figures of the last window (ROC)", ""]
     lines.append(
-        f"AUC with a {confidence} interval from {BOOTSTRAP_RESAMPLES} stratified bootstrap resamples. The direction of "
-        "each figure was fixed before looking at the data; an AUC below 0.5 means it runs the other way. Recordings "
-        "without the figure (e.g. no baseline) are left out of its curve."
+        f"AUC with a {confidence} interval from {BOOTSTRAP_RESAMPLES} stratified bootstrap resamples. Which end of each "
+        "figure points to the positive group is fixed in advance; an AUC below 0.5 means the figure runs the other way. "
+        "Recordings without the figure (e.g. no baseline) are left out of its curve."
     )
     lines.append("")
     rows = []
