@@ -26,7 +26,7 @@ import os
 import re
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Callable, Dict, List, Mapping, Optional, Tuple
+from typing import Any, Callable, Dict, Mapping, Optional, Tuple
 
 from corvane._clinical import CLINICAL_FIELDS, read_clinical
 
@@ -251,6 +251,3 @@ class Split:
         if negative:
             return NEGATIVE
         return None
-
-    def describe(self) -> List[str]:
-        return [f"positive: {self.positive}", f"negative: {self.negative_text}"]
