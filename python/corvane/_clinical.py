@@ -15,56 +15,60 @@ from __future__ import annotations
 import math
 import os
 import re
-from typing import Dict, Iterable, Optional, TypedDict, Union
+from typing import Dict, Iterable, Optional, TypedDict, Union, get_args
 
 __all__ = ["CLINICAL_FIELDS", "ClinicalFields", "parse_clinical", "read_clinical"]
 
-# Header name -> value type, in the header's own order.
-CLINICAL_FIELDS: Dict[str, type] = {
-    # outcome measures (umbilical artery blood, Apgar scores)
-    "pH": float,
-    "BDecf": float,
-    "pCO2": float,
-    "BE": float,
-    "Apgar1": int,
-    "Apgar5": int,
-    # fetus / neonate
-    "Gest. weeks": int,
-    "Weight(g)": int,
-    "Sex": int,
-    # maternal (risk) factors
-    "Age": int,
-    "Gravidity": int,
-    "Parity": int,
-    "Diabetes": int,
-    "Hypertension": int,
-    "Preeclampsia": int,
-    "Liq. praecox": int,
-    "Pyrexia": int,
-    "Meconium": int,
-    # delivery
-    "Presentation": int,
-    "Induced": int,
-    "I.stage": int,
-    "NoProgress": int,
-    "CK/KP": int,
-    "II.stage": int,
-    "Deliv. type": int,
-    # signal
-    "Rec. type": int,
-    "Pos. II.st.": int,
-    "Sig2Birth": int,
-}
-
 ClinicalValue = Optional[Union[int, float]]
 
-# A typed view of the mapping for editors and type checkers (the names are not
-# identifiers, hence the functional form). Every key is optional.
-ClinicalFields = TypedDict(  # type: ignore[misc]
+# The fields by the header's own names, in the header's order, with their
+# value types (the names are not identifiers, hence the functional form).
+# Every key is optional: a header may lack any of them.
+ClinicalFields = TypedDict(
     "ClinicalFields",
-    {name: Optional[kind] for name, kind in CLINICAL_FIELDS.items()},  # type: ignore[valid-type]
+    {
+        # outcome measures (umbilical artery blood, Apgar scores)
+        "pH": Optional[float],
+        "BDecf": Optional[float],
+        "pCO2": Optional[float],
+        "BE": Optional[float],
+        "Apgar1": Optional[int],
+        "Apgar5": Optional[int],
+        # fetus / neonate
+        "Gest. weeks": Optional[int],
+        "Weight(g)": Optional[int],
+        "Sex": Optional[int],
+        # maternal (risk) factors
+        "Age": Optional[int],
+        "Gravidity": Optional[int],
+        "Parity": Optional[int],
+        "Diabetes": Optional[int],
+        "Hypertension": Optional[int],
+        "Preeclampsia": Optional[int],
+        "Liq. praecox": Optional[int],
+        "Pyrexia": Optional[int],
+        "Meconium": Optional[int],
+        # delivery
+        "Presentation": Optional[int],
+        "Induced": Optional[int],
+        "I.stage": Optional[int],
+        "NoProgress": Optional[int],
+        "CK/KP": Optional[int],
+        "II.stage": Optional[int],
+        "Deliv. type": Optional[int],
+        # signal
+        "Rec. type": Optional[int],
+        "Pos. II.st.": Optional[int],
+        "Sig2Birth": Optional[int],
+    },
     total=False,
 )
+
+# Header name -> value type (int or float), in the header's order.
+CLINICAL_FIELDS: Dict[str, type] = {
+    name: next(t for t in get_args(annotation) if t is not type(None))
+    for name, annotation in ClinicalFields.__annotations__.items()
+}
 
 _FIELD_LINE = re.compile(r"^\s*(\S.*?)\s+(\S+)\s*$")
 

@@ -124,7 +124,7 @@ def save_figures(result: "EvaluationResult", folder: Path) -> Dict[str, Path]:
 
 
 def _percent(p: Proportion) -> str:
-    if p.value is None:
+    if p.value is None or p.low is None or p.high is None:
         return "-"
     return f"{100 * p.value:.1f} % ({100 * p.low:.1f}-{100 * p.high:.1f}), {p.count}/{p.total}"
 
