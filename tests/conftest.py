@@ -17,7 +17,7 @@ def read_text(path: pathlib.Path) -> str:
     return path.read_bytes().decode("utf-8")
 
 
-def write_wfdb(folder: pathlib.Path, name: str, csv_text: str) -> pathlib.Path:
+def write_wfdb(folder: pathlib.Path, name: str, csv_text: str, comments: tuple = ()) -> pathlib.Path:
     """A format-16 WFDB record (FHR, MHR, UC at 4 Hz) of a generated recording's
     HR1, HRM and TOCO columns; empty cells become WFDB invalid samples."""
     import numpy as np
@@ -28,7 +28,7 @@ def write_wfdb(folder: pathlib.Path, name: str, csv_text: str) -> pathlib.Path:
     wfdb.wrsamp(
         name, fs=4, units=["bpm", "bpm", "nd"], sig_name=["FHR", "MHR", "UC"],
         d_signal=np.array(digital, dtype=np.int32), fmt=["16"] * 3, adc_gain=[100] * 3, baseline=[0] * 3,
-        write_dir=str(folder),
+        write_dir=str(folder), comments=list(comments),
     )
     return folder / name
 

@@ -38,7 +38,7 @@ def test_python_block_runs(index, tmp_path, monkeypatch, sample_csv_path):
     (tmp_path / "request.json").write_text(REQUEST_JSON, encoding="utf-8")
     (tmp_path / "report.json").write_text(corvane.analyze_csv_string(text), encoding="utf-8")
     (tmp_path / "ctu-uhb").mkdir()
-    write_wfdb(tmp_path / "ctu-uhb", "1002", text)
+    write_wfdb(tmp_path / "ctu-uhb", "1002", text, comments=("pH           7.14", "Apgar5       9"))
     (tmp_path / "recordings").mkdir()
     shutil.copy(sample_csv_path, tmp_path / "recordings")
     monkeypatch.chdir(tmp_path)

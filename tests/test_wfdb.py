@@ -222,3 +222,12 @@ def test_real_ctu_uhb_header_with_its_samples_gives_the_converted_csv(tmp_path, 
     assert read_wfdb(record, start=start) == text
     expected = corvane.analyze_csv_string(text, window_min=20, step_sec=300)
     assert analyze_wfdb(record, start=start, window_min=20, step_sec=300).text == expected
+
+
+def test_record_carries_its_header_clinical_fields(tmp_path):
+    comments = ["-- Outcome measures", "pH           7.14", "BDecf        NaN", "Apgar5       9", "Gest. weeks  40"]
+    record = write_record(tmp_path, "1001", ["FHR", "UC"], [[14000, 100]], comments=comments)
+    read = read_wfdb(record)
+    expected = {"pH": 7.14, "BDecf": None, "Apgar5": 9, "Gest. weeks": 40}
+    assert (read.name, read.clinical, corvane.read_clinical(record)) == ("1001", expected, expected)
+    assert type(read.text) is str and read.text == read == read.csv_text

@@ -12,7 +12,9 @@ from importlib import metadata as _metadata
 
 from corvane._native import InternalError, analyze_csv_string, analyze_json_string
 from corvane.batch import BatchResult, run_batch
-from corvane.wfdb_input import analyze_wfdb, read_wfdb
+from corvane.wfdb_input import WfdbRecord, analyze_wfdb, read_wfdb
+from corvane._clinical import ClinicalFields, read_clinical
+from corvane._evaluation import EvaluationError, EvaluationResult, run_evaluation
 from corvane.report import (
     AccelerationEvent,
     CategoryIiiDiagnostics,
@@ -51,6 +53,12 @@ __all__ = [
     "ContractionEvent",
     "read_wfdb",
     "analyze_wfdb",
+    "WfdbRecord",
+    "ClinicalFields",
+    "read_clinical",
+    "run_evaluation",
+    "EvaluationResult",
+    "EvaluationError",
     "run_batch",
     "BatchResult",
 ]

@@ -817,16 +817,21 @@ def _input_problem(given: str) -> Optional[str]:
     return None
 
 
+def jobs_for(jobs: Optional[int], dask: Optional[str]) -> int:
+    """The --jobs value to run with: by default 1, or one per CPU for a local Dask cluster."""
+    if dask is not None and dask != "local" and jobs is not None:
+        raise BatchError("--jobs sets the size of a local cluster; a remote Dask cluster has its own workers")
+    if jobs is None:
+        return (os.cpu_count() or 1) if dask == "local" else 1
+    return jobs
+
+
 def _batch(args: argparse.Namespace) -> int:
     from corvane._cli_input import CommandError, check_options
     from corvane.cli import fail
 
-    jobs = args.jobs
-    if args.dask is not None and args.dask != "local" and jobs is not None:
-        return fail("--jobs sets the size of a local cluster; a remote Dask cluster has its own workers")
-    if jobs is None:
-        jobs = (os.cpu_count() or 1) if args.dask == "local" else 1
     try:
+        jobs = jobs_for(args.jobs, args.dask)
         check_options(args)
         options = {name: getattr(args, name) for name in OPTION_DEFAULTS}
         _checked_options(options)

@@ -23,6 +23,11 @@ conversion give the same samples and therefore the same report:
   analysis treats it as unusable. A WFDB invalid sample (the format's reserved
   digital value) becomes an empty cell, that is an absent value.
 
+``read_wfdb`` returns a ``WfdbRecord``: the CSV text itself (a ``str``, so it
+goes wherever the text went before) carrying the record's name and the
+header's clinical and outcome fields (``record.clinical``, see
+``corvane._clinical``).
+
 Needs the optional ``wfdb`` package (``pip install corvane[wfdb]``).
 """
 
@@ -37,9 +42,10 @@ from decimal import Decimal
 from fractions import Fraction
 from typing import Dict, List, Optional, Sequence, Union
 
+from corvane._clinical import ClinicalFields, parse_clinical
 from corvane.report import Report, analyze_csv
 
-__all__ = ["DEFAULT_START", "SIGNAL_COLUMNS", "read_wfdb", "analyze_wfdb", "format_value"]
+__all__ = ["DEFAULT_START", "SIGNAL_COLUMNS", "WfdbRecord", "read_wfdb", "analyze_wfdb", "format_value"]
 
 # Start of a record whose header gives no base date: a fixed, recognisable day.
 DEFAULT_START = _dt.datetime(2000, 1, 1, 0, 0, 0)
@@ -73,6 +79,36 @@ _MS_PER_DAY = 86_400_000
 _UNIX_EPOCH = _dt.datetime(1970, 1, 1)
 
 PathLike = Union[str, "os.PathLike[str]"]
+
+
+class WfdbRecord(str):
+    """A WFDB record read as monitor CSV export text, with its header's clinical fields.
+
+    The object is the CSV text (a ``str`` subclass): it can be analysed,
+    written or compared like the text. ``text`` (or ``csv_text``) gives it as
+    a plain ``str``; ``name`` is the record name without folder; ``clinical``
+    maps the header's field names (``pH``, ``BDecf``, ``Apgar5``,
+    ``Gest. weeks``, ...) to numbers, ``None`` where the header says NaN.
+    """
+
+    name: str
+    clinical: ClinicalFields
+
+    def __new__(cls, text: str, name: str = "", clinical: Optional[ClinicalFields] = None) -> "WfdbRecord":
+        record = super().__new__(cls, text)
+        record.name = name
+        record.clinical = dict(clinical or {})  # type: ignore[assignment]
+        return record
+
+    @property
+    def text(self) -> str:
+        """The monitor CSV text as a plain ``str``."""
+        return str.__str__(self)
+
+    @property
+    def csv_text(self) -> str:
+        """The monitor CSV text as a plain ``str`` (same as ``text``)."""
+        return str.__str__(self)
 
 
 def _import_wfdb():
@@ -197,15 +233,16 @@ def _timestamps(start: _dt.datetime, offsets: Sequence[int]) -> List[str]:
     return texts
 
 
-def read_wfdb(record: PathLike, *, start: Optional[Union[_dt.datetime, str]] = None) -> str:
-    """Read a WFDB record and return it as monitor CSV export text.
+def read_wfdb(record: PathLike, *, start: Optional[Union[_dt.datetime, str]] = None) -> WfdbRecord:
+    """Read a WFDB record and return it as monitor CSV export text (a ``WfdbRecord``).
 
     ``record`` is the record's path without extension, or its ``.hea`` file;
     the ``.dat`` file is found through the header, as WFDB does. ``start``
     overrides the time of the first sample (a ``datetime`` or a text such as
     ``"2024-01-01 09:00:00"``). Raises ``ValueError`` for a record that cannot
     be expressed as monitor samples, and the wfdb package's own errors (for
-    example ``FileNotFoundError``) when the files cannot be read.
+    example ``FileNotFoundError``) when the files cannot be read. The
+    header's clinical fields are in the result's ``clinical`` mapping.
     """
     wfdb = _import_wfdb()
     name = record_name(record)
@@ -242,7 +279,7 @@ def read_wfdb(record: PathLike, *, start: Optional[Union[_dt.datetime, str]] = N
 
     lines = ["Date," + ",".join(columns)]
     lines.extend(",".join(row) for row in zip(stamps, *cells))
-    return "\n".join(lines) + "\n"
+    return WfdbRecord("\n".join(lines) + "\n", os.path.basename(name), parse_clinical(rec.comments or []))
 
 
 def analyze_wfdb(
