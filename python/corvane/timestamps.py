@@ -15,7 +15,7 @@ import re
 from dataclasses import dataclass
 from typing import Optional
 
-__all__ = ["MonitorTime", "parse_timestamp", "epoch_seconds"]
+__all__ = ["MonitorTime", "parse_timestamp", "epoch_seconds", "epoch_millis"]
 
 _EPOCH = _dt.datetime(1970, 1, 1)
 _MINUTES_PER_HOUR = 60
@@ -47,6 +47,12 @@ class MonitorTime:
     def epoch_seconds(self) -> float:
         """Seconds since 1970-01-01 00:00:00 UTC."""
         return (self.wall_clock - _EPOCH).total_seconds() - self.offset_minutes * 60.0
+
+    @property
+    def epoch_millis(self) -> int:
+        """Whole milliseconds since 1970-01-01 00:00:00 UTC, exactly."""
+        wall = (self.wall_clock - _EPOCH) // _dt.timedelta(milliseconds=1)
+        return wall - self.offset_minutes * 60_000
 
     @property
     def utc(self) -> _dt.datetime:
@@ -108,3 +114,9 @@ def epoch_seconds(text: str) -> Optional[float]:
     """Seconds since 1970-01-01 UTC for a timestamp text, or None."""
     parsed = parse_timestamp(text)
     return None if parsed is None else parsed.epoch_seconds
+
+
+def epoch_millis(text: str) -> Optional[int]:
+    """Whole milliseconds since 1970-01-01 UTC for a timestamp text, or None."""
+    parsed = parse_timestamp(text)
+    return None if parsed is None else parsed.epoch_millis
