@@ -31,15 +31,46 @@ are drawn with the Agg canvas, without pyplot and its global state.
 
 from __future__ import annotations
 
-import bisect
 import datetime as _dt
 import math
 import os
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple, Union
 
-from corvane._events import RecordingEvent, merge_events
-from corvane._seconds import recording_millis, runs, second_series
+from corvane._events import RecordingEvent
+from corvane._layout import (
+    ALERT_STYLE,
+    BAND_COLOUR,
+    BASELINE_COLOUR,
+    CAPTURE_COLOUR,
+    CAPTURE_LABEL,
+    CATEGORY_STYLE,
+    CONTRACTION_COLOUR,
+    FETAL_COLOUR,
+    FHR_GRID_STEP,
+    FHR_NORMAL_BAND,
+    MATERNAL_COLOUR,
+    NO_SIGNAL_COLOUR,
+    NO_SIGNAL_LABEL,
+    NO_TOCO_TEXT,
+    NORMAL_BAND_LABEL,
+    SECONDS_PER_MINUTE,
+    TOCO_COLOUR,
+    TOCO_RANGE,
+    Quality,
+    Tile,
+    baseline_segments,
+    drawn_events,
+    event_colour,
+    event_label,
+    events_to_draw,
+    fhr_range,
+    flat_toco_runs,
+    quality_runs,
+    select_window,
+    time_range,
+    window_tiles,
+)
 from corvane._windows import findings_scope, window_bounds
 from corvane.recording import Recording
 from corvane.report import Report, Window
@@ -66,23 +97,12 @@ SAVE_FORMATS = ("png", "svg", "pdf")
 _PNG_DPI = 100
 
 _CM_PER_INCH = 2.54
-_SECONDS_PER_MINUTE = 60.0
 _SECONDS_PER_DAY = 86400
-_MS_PER_SECOND = 1000.0
-# The baseline of a window is estimated over its last 10 minutes.
-_BASELINE_SPAN_SECONDS = 600.0
 # Rows further apart than this are not joined by the trace line.
 _TRACE_GAP_SECONDS = 3.0
 # Panel ranges and grid steps, as on CTG paper.
-_FHR_RANGE = (50.0, 210.0)
-_FHR_NORMAL_BAND = (110.0, 160.0)
-_FHR_MINOR_STEP, _FHR_MAJOR_STEP = 10.0, 20.0
-_TOCO_RANGE = (0.0, 100.0)
 _TOCO_MINOR_STEP, _TOCO_MAJOR_STEP = 10.0, 20.0
-# A TOCO trace whose 20th and 95th percentiles lie closer than this shows no
-# contraction (the analysis finds none in such a trace either).
-_FLAT_TOCO_RANGE = 5.0
-_NO_TOCO_TEXT = "no TOCO signal"
+_FHR_MAJOR_STEP = 20.0
 # The words are written on stretches at least this wide, once per this much paper.
 _NO_TOCO_MIN_CM, _NO_TOCO_REPEAT_CM = 3.5, 25.0
 # Figure layout in inches: margins, panel heights, the legend below.
@@ -103,149 +123,20 @@ _TIME_STEPS_MIN = (1 / 6, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 240, 480, 960, 1440
 _MAX_GRID_LINES = 900
 # A strip label is written inside its span only when it fits.
 _STRIP_LABEL_MIN_CM = 1.4
-_EMPTY_SPAN_SECONDS = 600.0
 # A tick this close to the left edge of the paper still counts as on it.
 _TICK_TOLERANCE_MIN = 1e-6
 
 _PAPER = "#fffdf8"
 _GRID_MINOR = "#f3c9c3"
 _GRID_MAJOR = "#e0968c"
-_FETAL_COLOUR = "#1a1a1a"
-_MATERNAL_COLOUR = "#1e6fd9"
-_TOCO_COLOUR = "#1a1a1a"
-_BASELINE_COLOUR = "#1b7f2a"
-_BAND_COLOUR = "#d9ecd0"
-_NO_SIGNAL_COLOUR = "#9e9e9e"
-_CAPTURE_COLOUR = "#42a5f5"
 _QUALITY_ALPHA = 0.25
 _HATCH_ALPHA = 0.8
 _EVENT_ALPHA = 0.32
-_ACCELERATION_COLOUR = "#00a69c"
-_DECELERATION_COLOURS = {
-    "variable": "#ff9800",
-    "early": "#fdd835",
-    "late": "#e53935",
-    "prolonged": "#8e24aa",
-    "gradual_unclassified": "#8d6e63",
-}
-_CONTRACTION_COLOUR = "#c2185b"
 _DARK_STRIP_COLOURS = ("#e53935", "#c62828")
-_CATEGORY_STYLE = {
-    "category_i": ("#66bb6a", "cat I", "category I"),
-    "category_ii": ("#ffca28", "cat II", "category II"),
-    "category_iii": ("#e53935", "cat III", "category III"),
-    "unclassified": ("#bdbdbd", "unclassified", "unclassified"),
-}
-_ALERT_STYLE = {
-    "none": ("#eeeeee", "none", "alert: none"),
-    "warning": ("#fff176", "warning", "alert: warning"),
-    "urgent_review": ("#ffa726", "urgent review", "alert: urgent review"),
-    "critical": ("#c62828", "critical", "alert: critical"),
-    "data_quality": ("#90a4ae", "data quality", "alert: data quality"),
-}
-NO_SIGNAL_LABEL = "no fetal signal"
-CAPTURE_LABEL = "suspected maternal capture (fetal within 5 bpm of maternal)"
 
 
 # ---------------------------------------------------------------------------
 # What to draw (no matplotlib needed)
-
-
-def select_window(report: Report, window: Optional[int]) -> List[Tuple[int, Window]]:
-    """The numbered windows to draw: all of them, or the one numbered `window`
-    (0 = first, negative numbers count from the end as in Python)."""
-    numbered = list(enumerate(report.windows))
-    if window is None:
-        return numbered
-    count = len(numbered)
-    if not -count <= window < count:
-        plural = "window" if count == 1 else "windows"
-        raise ValueError(f"window {window} is out of range: the report has {count} {plural}")
-    return [numbered[window]]
-
-
-def _event_span(event: RecordingEvent) -> Optional[Tuple[float, float]]:
-    start, end = epoch_seconds(event.start), epoch_seconds(event.end)
-    return None if start is None or end is None else (start, end)
-
-
-def drawn_events(events: Sequence[RecordingEvent]) -> List[RecordingEvent]:
-    """The recording events to draw, each physical event once and whole.
-
-    Windows may report overlapping versions of one event: cut short where a
-    window's edge fell inside it, or with edges moved by a different
-    baseline. Per family, events are taken whole ones first (not cut at the
-    edge of every window that saw them), then the longest, then the most
-    recently seen; an event overlapping one already taken is left out.
-    Events whose times cannot be read are left out. The result is in time
-    order."""
-    taken: Dict[str, List[Tuple[float, float]]] = {}
-    chosen: List[Tuple[Tuple[float, float], RecordingEvent]] = []
-    ranked = sorted(
-        ((span, event) for event in events for span in [_event_span(event)] if span is not None),
-        key=lambda item: (item[1].cut_at_window_edge, -(item[0][1] - item[0][0]), -item[1].last_window),
-    )
-    for span, event in ranked:
-        spans = taken.setdefault(event.kind, [])
-        if any(span[0] < other_end and other_start < span[1] for other_start, other_end in spans):
-            continue
-        spans.append(span)
-        chosen.append((span, event))
-    chosen.sort(key=lambda item: item[0])
-    return [event for _, event in chosen]
-
-
-@dataclass(frozen=True)
-class _Span:
-    number: int
-    window: Window
-    start: float
-    end: float
-
-
-def _window_spans(
-    windows: Sequence[Tuple[int, Window]], offset_of: Any, since_previous: bool
-) -> List[_Span]:
-    """Each window's span in seconds; with `since_previous` a window starts
-    where the previous one ended, so that overlapping rolling windows tile."""
-    spans: List[_Span] = []
-    previous_end: Optional[float] = None
-    for number, window in windows:
-        start, end = offset_of(window.window_start), offset_of(window.window_end)
-        if start is None or end is None:
-            continue
-        if since_previous and previous_end is not None:
-            start = max(start, previous_end)
-        previous_end = end
-        if end > start or (end == start and not spans):
-            spans.append(_Span(number, window, start, end))
-    return spans
-
-
-@dataclass(frozen=True)
-class _Quality:
-    """Runs of seconds, in seconds from the first sample: no fetal signal,
-    and suspected maternal capture."""
-
-    no_signal: List[Tuple[float, float]]
-    capture: List[Tuple[float, float]]
-
-
-def _quality(recording: Recording, channel: str, bounds: Optional[Tuple[int, int]]) -> _Quality:
-    millis = recording_millis(recording)
-    origin = recording.origin_epoch_seconds
-    if not millis or origin is None:
-        return _Quality([], [])
-    start_ms, end_ms = bounds if bounds is not None else (millis[0], millis[-1])
-    series = second_series(recording, channel, start_ms, end_ms, millis)
-
-    def seconds(found: List[Tuple[int, int]]) -> List[Tuple[float, float]]:
-        return [(start / _MS_PER_SECOND - origin, end / _MS_PER_SECOND - origin) for start, end in found]
-
-    return _Quality(
-        seconds(runs(series.no_fetal_signal(), series.first_ms)),
-        seconds(runs(series.maternal_capture(), series.first_ms)),
-    )
 
 
 # ---------------------------------------------------------------------------
@@ -262,14 +153,14 @@ class _TimeAxis:
     first_date: Optional[_dt.date]
 
     def x(self, seconds: float) -> float:
-        return (seconds + self.shift_seconds) / _SECONDS_PER_MINUTE
+        return (seconds + self.shift_seconds) / SECONDS_PER_MINUTE
 
     def label(self, x: float, first_label: bool, with_seconds: bool) -> str:
         """The tick text at `x`: minutes, or the time of day with the date
         under the first label and under each midnight."""
         if not self.clock or self.first_date is None:
             return f"{x:g}"
-        day, second = divmod(round(x * _SECONDS_PER_MINUTE), _SECONDS_PER_DAY)
+        day, second = divmod(round(x * SECONDS_PER_MINUTE), _SECONDS_PER_DAY)
         text = f"{second // 3600:02d}:{second % 3600 // 60:02d}"
         if with_seconds:
             text += f":{second % 60:02d}"
@@ -351,56 +242,6 @@ def _value_grid(axes: "Axes", ticker: Any, limits: Tuple[float, float], minor: f
     axes.yaxis.set_minor_locator(ticker.MultipleLocator(minor))
 
 
-def _time_range(recording: Recording, spans: Sequence[_Span], selected: bool) -> Tuple[float, float]:
-    ends = [span.end for span in spans]
-    starts = [span.start for span in spans]
-    if not selected and recording.seconds:
-        starts.append(recording.seconds[0])
-        ends.append(recording.seconds[-1])
-    if not starts:
-        return 0.0, _EMPTY_SPAN_SECONDS
-    start, end = min(starts), max(ends)
-    if end <= start:
-        end = start + _SECONDS_PER_MINUTE
-    return start, end
-
-
-def _values_within(recording: Recording, name: str, start: float, end: float) -> List[float]:
-    first = bisect.bisect_left(recording.seconds, start)
-    last = bisect.bisect_right(recording.seconds, end)
-    return [value for value in recording.signal(name)[first:last] if not math.isnan(value)]
-
-
-def _fhr_range(recording: Recording, channel: str, start: float, end: float) -> Tuple[float, float]:
-    """50–210 bpm, extended downward to the next 10 bpm line below the lowest
-    fetal or maternal rate drawn."""
-    lowest = min(
-        _values_within(recording, channel, start, end) + _values_within(recording, "hrm", start, end),
-        default=_FHR_RANGE[0],
-    )
-    low = min(_FHR_RANGE[0], math.floor(lowest / _FHR_MINOR_STEP) * _FHR_MINOR_STEP)
-    return low, _FHR_RANGE[1]
-
-
-def _toco_is_flat(values: Sequence[float]) -> bool:
-    if not values:
-        return True
-    ordered = sorted(values)
-    last = len(ordered) - 1
-    return ordered[round(last * 0.95)] - ordered[round(last * 0.2)] < _FLAT_TOCO_RANGE
-
-
-def _events_to_draw(
-    report: Report, chosen: Sequence[Tuple[int, Window]], bounds: Optional[List[Tuple[int, int]]], selected: bool
-) -> List[RecordingEvent]:
-    """One window's own events, or the whole recording's, once and whole."""
-    if selected:
-        number = chosen[0][0] if chosen else 0
-        window_bounds_ms = [bounds[number]] if bounds is not None else [None]
-        return list(merge_events(chosen, window_bounds_ms))
-    return drawn_events(report.recording_events())
-
-
 def _draw_events(
     fhr: "Axes", toco: "Axes", events: Sequence[RecordingEvent], offset_of: Any, axis: _TimeAxis, toco_top: float
 ) -> None:
@@ -419,12 +260,8 @@ def _draw_events(
                 peaks_x.append(axis.x(peak))
                 peaks_y.append(min(event.peak_toco, toco_top))
             continue
-        if event.kind == "deceleration" and event.deceleration_kind is not None:
-            kind = event.deceleration_kind
-            key, colour = f"deceleration-{kind}", _DECELERATION_COLOURS[kind]
-            label = f"{kind.replace('_', ' ')} deceleration"
-        else:
-            key, colour, label = "acceleration", _ACCELERATION_COLOUR, "acceleration"
+        key = "acceleration" if event.kind == "acceleration" else f"deceleration-{event.deceleration_kind}"
+        colour, label = event_colour(event), event_label(event)
         number = counts.get(key, 0)
         counts[key] = number + 1
         fhr.axvspan(
@@ -445,7 +282,7 @@ def _draw_events(
             linestyle="none",
             marker="v",
             markersize=7,
-            color=_CONTRACTION_COLOUR,
+            color=CONTRACTION_COLOUR,
             zorder=4,
             label="contraction peak",
             gid="contraction-peaks",
@@ -457,25 +294,11 @@ def _with_alpha(colour: str, alpha: float) -> Tuple[float, float, float, float]:
     return red, green, blue, alpha
 
 
-def _flat_toco_runs(recording: Recording, spans: Sequence[_Span], start: float, end: float) -> List[Tuple[float, float]]:
-    """The stretches (of whole window blocks of the strip) whose TOCO is absent
-    or flat, joined where they meet."""
-    found: List[Tuple[float, float]] = []
-    for left, right in [(span.start, span.end) for span in spans] or [(start, end)]:
-        if not _toco_is_flat(_values_within(recording, "toco", left, right)):
-            continue
-        if found and found[-1][1] == left:
-            found[-1] = (found[-1][0], right)
-        else:
-            found.append((left, right))
-    return found
-
-
 def _draw_no_toco(toco: "Axes", found: Sequence[Tuple[float, float]], axis: _TimeAxis, cm_per_minute: float) -> None:
     """ "no TOCO signal" written over each absent or flat stretch, repeated
     along long stretches so that it is in sight wherever the paper is read."""
     for start, end in found:
-        width_cm = (end - start) / _SECONDS_PER_MINUTE * cm_per_minute
+        width_cm = (end - start) / SECONDS_PER_MINUTE * cm_per_minute
         if width_cm < _NO_TOCO_MIN_CM:
             continue
         count = max(1, int(width_cm // _NO_TOCO_REPEAT_CM))
@@ -483,8 +306,8 @@ def _draw_no_toco(toco: "Axes", found: Sequence[Tuple[float, float]], axis: _Tim
             middle = start + (end - start) * (index + 0.5) / count
             toco.text(
                 axis.x(middle),
-                (_TOCO_RANGE[0] + _TOCO_RANGE[1]) / 2,
-                _NO_TOCO_TEXT,
+                (TOCO_RANGE[0] + TOCO_RANGE[1]) / 2,
+                NO_TOCO_TEXT,
                 ha="center",
                 va="center",
                 fontsize=11,
@@ -493,14 +316,14 @@ def _draw_no_toco(toco: "Axes", found: Sequence[Tuple[float, float]], axis: _Tim
             )
 
 
-def _draw_quality(fhr: "Axes", quality: _Quality, axis: _TimeAxis) -> None:
+def _drawquality_runs(fhr: "Axes", quality: Quality, axis: _TimeAxis) -> None:
     """The seconds without fetal signal and those of suspected maternal
     capture, shaded over the whole height of the heart-rate panel."""
     low, high = fhr.get_ylim()
     for runs_found, colour, hatch, label, gid in (
-        (quality.no_signal, _NO_SIGNAL_COLOUR, None, NO_SIGNAL_LABEL, "shade-no-signal"),
+        (quality.no_signal, NO_SIGNAL_COLOUR, None, NO_SIGNAL_LABEL, "shade-no-signal"),
         # Hatched, so that events shaded over it keep their colour.
-        (quality.capture, _CAPTURE_COLOUR, "////", CAPTURE_LABEL, "shade-capture"),
+        (quality.capture, CAPTURE_COLOUR, "////", CAPTURE_LABEL, "shade-capture"),
     ):
         if not runs_found:
             continue
@@ -523,28 +346,14 @@ def _draw_traces(fhr: "Axes", toco: "Axes", recording: Recording, channel: str, 
     maternal = recording.signal("hrm")
     if any(not math.isnan(value) for value in maternal):
         xs, ys = _trace(axis, recording.seconds, maternal)
-        fhr.plot(xs, ys, color=_MATERNAL_COLOUR, linewidth=0.5, zorder=2, label="maternal HR", gid="trace-maternal")
+        fhr.plot(xs, ys, color=MATERNAL_COLOUR, linewidth=0.5, zorder=2, label="maternal HR", gid="trace-maternal")
     xs, ys = _trace(axis, recording.seconds, recording.signal(channel))
-    fhr.plot(xs, ys, color=_FETAL_COLOUR, linewidth=0.75, zorder=3, label=f"fetal HR ({channel})", gid="trace-fetal")
+    fhr.plot(xs, ys, color=FETAL_COLOUR, linewidth=0.75, zorder=3, label=f"fetal HR ({channel})", gid="trace-fetal")
     xs, ys = _trace(axis, recording.seconds, recording.signal("toco"))
-    toco.plot(xs, ys, color=_TOCO_COLOUR, linewidth=0.75, zorder=3, label="TOCO", gid="trace-toco")
+    toco.plot(xs, ys, color=TOCO_COLOUR, linewidth=0.75, zorder=3, label="TOCO", gid="trace-toco")
 
 
-def _without(start: float, end: float, holes: Sequence[Tuple[float, float]]) -> List[Tuple[float, float]]:
-    """The parts of [start, end] outside the holes (sorted, not overlapping)."""
-    parts: List[Tuple[float, float]] = []
-    for hole_start, hole_end in holes:
-        if hole_end <= start or hole_start >= end:
-            continue
-        if hole_start > start:
-            parts.append((start, hole_start))
-        start = max(start, hole_end)
-    if end > start:
-        parts.append((start, end))
-    return parts
-
-
-def _draw_baselines(fhr: "Axes", spans: Sequence[_Span], no_signal: Sequence[Tuple[float, float]], axis: _TimeAxis) -> None:
+def _draw_baselines(fhr: "Axes", spans: Sequence[Tile], no_signal: Sequence[Tuple[float, float]], axis: _TimeAxis) -> None:
     """Each window's baseline over the last 10 minutes it was estimated from,
     clipped to the window's span on the strip (so rolling windows tile), and
     broken where there is no fetal signal."""
@@ -555,7 +364,7 @@ def _draw_baselines(fhr: "Axes", spans: Sequence[_Span], no_signal: Sequence[Tup
             continue
         xs: List[float] = []
         ys: List[float] = []
-        for start, end in _without(max(span.start, span.end - _BASELINE_SPAN_SECONDS), span.end, no_signal):
+        for start, end in baseline_segments(span, no_signal):
             xs += [axis.x(start), axis.x(end), math.nan]
             ys += [baseline, baseline, math.nan]
         if not xs:
@@ -563,7 +372,7 @@ def _draw_baselines(fhr: "Axes", spans: Sequence[_Span], no_signal: Sequence[Tup
         fhr.plot(
             xs[:-1],
             ys[:-1],
-            color=_BASELINE_COLOUR,
+            color=BASELINE_COLOUR,
             linewidth=2.4,
             alpha=0.9,
             linestyle=(0, (4, 2)),
@@ -574,7 +383,7 @@ def _draw_baselines(fhr: "Axes", spans: Sequence[_Span], no_signal: Sequence[Tup
         first_drawn = False
 
 
-def _draw_strip(strip: "Axes", spans: Sequence[_Span], cm_per_minute: float, axis: _TimeAxis) -> Dict[str, Any]:
+def _draw_strip(strip: "Axes", spans: Sequence[Tile], cm_per_minute: float, axis: _TimeAxis) -> Dict[str, Any]:
     """Category (upper row) and alert level (lower row) of each window; returns
     the legend patches of the colours used."""
     from matplotlib.patches import Patch
@@ -587,13 +396,13 @@ def _draw_strip(strip: "Axes", spans: Sequence[_Span], cm_per_minute: float, axi
     for span in spans:
         left, right = axis.x(span.start), axis.x(span.end)
         rows = (
-            ("category", 1, _CATEGORY_STYLE[span.window.classification]),
-            ("alert", 0, _ALERT_STYLE[span.window.alert_level]),
+            ("category", 1, CATEGORY_STYLE[span.window.classification]),
+            ("alert", 0, ALERT_STYLE[span.window.alert_level]),
         )
         for name, row, (colour, text, legend) in rows:
             strip.axvspan(
                 left,
-                max(right, left + 1 / _SECONDS_PER_MINUTE),
+                max(right, left + 1 / SECONDS_PER_MINUTE),
                 ymin=row / 2 + 0.04,
                 ymax=(row + 1) / 2 - 0.04,
                 color=colour,
@@ -657,9 +466,9 @@ def plot_recording(
     def offset_of(text: str) -> Optional[float]:
         return recording.offset_of(epoch_seconds(text))
 
-    spans = _window_spans(chosen, offset_of, since_previous=not selected)
-    start_s, end_s = _time_range(recording, spans, selected)
-    minutes = (end_s - start_s) / _SECONDS_PER_MINUTE
+    spans = window_tiles(chosen, offset_of, since_previous=not selected)
+    start_s, end_s = time_range(recording, spans, selected)
+    minutes = (end_s - start_s) / SECONDS_PER_MINUTE
     plot_width = min(max(minutes * paper_speed / _CM_PER_INCH, _MIN_PLOT_WIDTH_IN), _MAX_PLOT_WIDTH_IN)
     minutes_per_cm = minutes / (plot_width * _CM_PER_INCH)
     width = _LEFT_IN + plot_width + _RIGHT_IN
@@ -682,8 +491,8 @@ def plot_recording(
     for axes, gid in ((strip, "panel-strip"), (fhr, "panel-fhr"), (toco, "panel-toco")):
         axes.set_gid(gid)
         _paper_grid(axes, ticker, _time_step(minutes_per_cm, _MINOR_GRID_CM, minutes), major_minutes)
-    _value_grid(fhr, ticker, _fhr_range(recording, report.channel, start_s, end_s), _FHR_MINOR_STEP, _FHR_MAJOR_STEP)
-    _value_grid(toco, ticker, _TOCO_RANGE, _TOCO_MINOR_STEP, _TOCO_MAJOR_STEP)
+    _value_grid(fhr, ticker, fhr_range(recording, report.channel, start_s, end_s), FHR_GRID_STEP, _FHR_MAJOR_STEP)
+    _value_grid(toco, ticker, TOCO_RANGE, _TOCO_MINOR_STEP, _TOCO_MAJOR_STEP)
     strip.set_xlim(axis.x(start_s), axis.x(end_s))
     view_start = axis.x(start_s) - _TICK_TOLERANCE_MIN
     toco.xaxis.set_major_formatter(
@@ -695,19 +504,19 @@ def plot_recording(
     )
     for axes in (strip, fhr):
         axes.tick_params(axis="x", labelbottom=False)
-    fhr.axhspan(*_FHR_NORMAL_BAND, color=_BAND_COLOUR, alpha=0.55, zorder=0.5, label="normal band 110–160 bpm", gid="fhr-band")
+    fhr.axhspan(*FHR_NORMAL_BAND, color=BAND_COLOUR, alpha=0.55, zorder=0.5, label=NORMAL_BAND_LABEL, gid="fhr-band")
     fhr.set_ylabel(f"FHR ({report.channel}), bpm")
     toco.set_ylabel("TOCO")
     toco.set_xlabel(_time_label(report, axis))
     strip.set_title(_title(report, chosen, selected, paper_speed), loc="left", fontsize=9)
 
     selected_bounds = bounds[chosen[0][0]] if selected and chosen and bounds is not None else None
-    quality = _quality(recording, report.channel, selected_bounds)
-    _draw_quality(fhr, quality, axis)
-    _draw_events(fhr, toco, _events_to_draw(report, chosen, bounds, selected), offset_of, axis, _TOCO_RANGE[1])
+    quality = quality_runs(recording, report.channel, selected_bounds)
+    _drawquality_runs(fhr, quality, axis)
+    _draw_events(fhr, toco, events_to_draw(report, chosen, bounds, selected), offset_of, axis, TOCO_RANGE[1])
     _draw_traces(fhr, toco, recording, report.channel, axis)
     _draw_baselines(fhr, spans, quality.no_signal, axis)
-    _draw_no_toco(toco, _flat_toco_runs(recording, spans, start_s, end_s), axis, 1.0 / minutes_per_cm)
+    _draw_no_toco(toco, flat_toco_runs(recording, spans, start_s, end_s), axis, 1.0 / minutes_per_cm)
     strip_handles = _draw_strip(strip, spans, 1.0 / minutes_per_cm, axis)
 
     handles: List[Any] = []
