@@ -236,7 +236,14 @@ def test_plot_needs_an_output_file(sample_csv_path):
     assert result.returncode == 2 and "-o/--output" in result.stderr
 
 
-@pytest.mark.parametrize("command, words", [("summary", ["examples:", "V E L P G"]), ("plot", ["examples:", "--paper-speed"])])
+@pytest.mark.parametrize(
+    "command, words",
+    [
+        ("summary", ["examples:", "V E L P G"]),
+        ("plot", ["examples:", "--paper-speed", "--minutes", "--chunk"]),
+        ("review", ["examples:", "corvane[review]", "--chunk"]),
+    ],
+)
 def test_new_commands_have_help_with_examples(command, words):
     result = run(command, "--help")
     assert result.returncode == 0

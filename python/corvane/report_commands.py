@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import sys
 from pathlib import Path
-from typing import Any, List, Tuple
+from typing import Any, Callable, List, Optional, Tuple
 
 from corvane.report import Report
 
@@ -85,8 +85,9 @@ def _is_json(args: argparse.Namespace) -> bool:
     return bool(args.json) or Path(args.file).suffix.lower() == ".json"
 
 
-def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
-    """Read FILE and analyse it with the options given: (text, is_json, report text)."""
+def analyse_text(args: argparse.Namespace, reader: Optional[Callable[[str], str]] = None) -> Tuple[str, bool, str]:
+    """Read FILE (with `reader`, default: as text) and analyse it with the
+    options given: (text, is_json, report text)."""
     from corvane import _native
     from corvane.cli import read_text
 
@@ -107,8 +108,8 @@ def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
             f"{', '.join(csv_only)} cannot be used with a JSON request (the request carries its own options)"
         )
     try:
-        text = read_text(args.file)
-    except (OSError, UnicodeDecodeError) as error:
+        text = (reader or read_text)(args.file)
+    except (OSError, UnicodeDecodeError, ValueError) as error:
         raise CommandError(f"cannot read {args.file}: {error}") from None
     try:
         if is_json:
@@ -127,9 +128,9 @@ def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
     return text, is_json, report_text
 
 
-def analyse(args: argparse.Namespace) -> Tuple[str, bool, Report]:
+def analyse(args: argparse.Namespace, reader: Optional[Callable[[str], str]] = None) -> Tuple[str, bool, Report]:
     """Read FILE and analyse it with the options given: (text, is_json, report)."""
-    text, is_json, report_text = analyse_text(args)
+    text, is_json, report_text = analyse_text(args, reader)
     return text, is_json, Report.from_text(report_text)
 
 
@@ -248,3 +249,59 @@ def add_report_commands(commands: Any) -> None:
     plot.add_argument("--minutes", action="store_true", help="time axis in minutes from the first sample (default: clock time)")
     _add_whole_recording_options(plot)
     plot.set_defaults(handler=_plot)
+
+
+# ---------------------------------------------------------------------------
+# corvane review
+
+_REVIEW_EXAMPLES = """\
+examples:
+  corvane review recording.csv -o review.html
+  corvane review recording.csv --window-min 10 --step-sec 60 -o review.html
+  corvane review request.json -o review.html
+  corvane review ctu-uhb/1002.hea -o review.html
+
+The page is one HTML file that works offline: the trace with zoom and pan on
+the recording's clock time (events, suspected maternal capture and signal loss
+shaded), a timeline of the windows coloured by category and alert level (click
+one for its findings), and the recording's events as a sortable table. Without
+--window-min, --step-sec or --chunk a CSV export or WFDB record is analysed in
+rolling 20-minute windows every 5 minutes. Needs plotly: pip install corvane[review].
+"""
+
+
+def _review(args: argparse.Namespace) -> int:
+    from corvane.cli import fail
+
+    try:
+        from corvane._review import review_page
+        from corvane.recording import read_csv_recording, read_request_recording
+
+        reader = None
+        if Path(args.file).suffix.lower() == ".hea":
+            from corvane.wfdb_input import read_wfdb
+
+            reader = read_wfdb
+        _whole_recording_windows(args)
+        text, is_json, report = analyse(args, reader)
+        recording = read_request_recording(text) if is_json else read_csv_recording(text)
+        _write(args.output, review_page(report, recording, title=Path(args.file).name))
+    except (CommandError, ImportError, ValueError) as error:
+        return fail(str(error))
+    return 0
+
+
+def add_review_command(commands: Any) -> None:
+    """Register ``review`` on the subcommand parser."""
+    review = commands.add_parser(
+        "review",
+        help="write an interactive review page (one offline HTML file)",
+        description="Analyse a recording (monitor CSV export, JSON request or WFDB .hea record) and write an "
+        "interactive HTML page to review it: trace, window timeline with findings, events table.",
+        epilog=_REVIEW_EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    add_analysis_options(review)
+    review.add_argument("-o", "--output", required=True, metavar="FILE", help="the HTML page to write")
+    _add_whole_recording_options(review)
+    review.set_defaults(handler=_review)
