@@ -9,6 +9,7 @@ import urllib.parse
 import pytest
 
 import corvane
+import test_batch
 from conftest import read_text
 from corvane.synthetic import RecordingShape, generate_csv
 
@@ -42,6 +43,7 @@ def test_without_plotly_the_error_names_the_extra(sample_csv_path, monkeypatch, 
         report.to_html(sample_csv_path)
 
 
+@pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
 def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
     request = tmp_path / "request.json"
     request.write_text(
@@ -50,7 +52,11 @@ def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
         + "]}",
         encoding="utf-8",
     )
-    for source, windows in ((sample_csv_path, 5), (request, 1)):
+    sources = [(sample_csv_path, 5), (request, 1)]
+    if test_batch.wfdb is not None:
+        test_batch._write_wfdb(tmp_path, "record", RecordingShape(minutes=24, seed=4))
+        sources.append((tmp_path / "record.hea", 2))
+    for source, windows in sources:
         out = tmp_path / "review.html"
         result = subprocess.run(
             [sys.executable, "-m", "corvane", "review", str(source), "-o", str(out)], capture_output=True, text=True

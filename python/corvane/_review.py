@@ -6,8 +6,9 @@ rate, TOCO) with zoom and pan on the recording's own clock time, the events
 shaded by kind, the seconds of suspected maternal capture and without fetal
 signal shaded, and each window's baseline; a timeline with one element per
 window (``data-window`` = its number, 0 = first), coloured by category and
-alert level, which shows that window's findings when clicked; the
-recording's events as a sortable table; and the decision-support notice.
+alert level, which shows that window's findings when clicked (or on opening
+``page.html#window=N``); the recording's events as a sortable table; and the
+decision-support notice.
 
 The chart is drawn by plotly.js, inlined from the ``plotly`` package
 (``pip install corvane[review]``), so the page needs no network. The page's
@@ -523,6 +524,9 @@ _SCRIPT = r"""
   document.querySelectorAll("[data-window]").forEach(function (node) {
     node.addEventListener("click", function () { show(Number(node.getAttribute("data-window"))); });
   });
+  // review.html#window=N opens with window N's findings shown.
+  var asked = /^#window=(\d+)$/.exec(window.location.hash);
+  if (asked && Number(asked[1]) < data.windows.length) { show(Number(asked[1])); }
 
   var table = document.getElementById("events-table");
   if (table) {
