@@ -1,7 +1,6 @@
 """The trace plot, its sample reader and the timestamp reading behind it."""
 
 import collections
-import dataclasses
 import datetime as dt
 import json
 import math
@@ -10,11 +9,12 @@ import sys
 import pytest
 
 import corvane
+from corvane._events import merge_events
 from corvane._seconds import recording_millis, runs, second_series
 from corvane._windows import window_bounds
 from corvane.plot import drawn_events, plot_recording, save_figure, select_window
 from corvane.recording import read_csv_recording, read_request_recording
-from corvane.timestamps import epoch_seconds
+from corvane.timestamps import epoch_millis, epoch_seconds
 from conftest import REAL_DATA_DIR, TESTS_DIR, read_text
 
 pytest.importorskip("matplotlib")
@@ -82,7 +82,8 @@ def test_events_are_shaded_by_kind_where_the_report_places_them(case, window):
     if window is None:
         events = drawn_events(report.recording_events())
     else:
-        events = corvane.Report.recording_events(dataclasses.replace(report, windows=report.windows[-1:]))
+        # One window's events, each once.
+        events = merge_events([(0, report.to_dict()["windows"][-1])], [None])
     spans = shaded_spans(figure)
     assert collections.Counter({kind: len(found) for kind, found in spans.items()}) == expected_kinds(events)
     origin = seconds(report.input.start_timestamp)
@@ -465,6 +466,8 @@ def test_request_recording(request_text, expected_seconds, hr1):
         ("1969-12-31 19:00:00-05:00", 0.0),
         ("1969-12-31 23:59:59", -1.0),
         ("2023-02-29 00:00:00", seconds("2023-03-01 00:00:00")),
+        ("2024-02-31 00:00:00.25", seconds("2024-03-02 00:00:00") + 0.25),
+        ("0001-01-01 00:00:00", -62135596800.0),
         ("2024-03-10 14:05:09", seconds("2024-03-10 14:05:09")),
         ("1234ms", 1.234),
         ("-1000ms", -1.0),
@@ -482,6 +485,7 @@ def test_request_recording(request_text, expected_seconds, hr1):
 def test_timestamp_reading(text, expected):
     got = epoch_seconds(text)
     if expected is None:
-        assert got is None
+        assert got is None and epoch_millis(text) is None
     else:
         assert got == pytest.approx(expected, abs=1e-9)
+        assert epoch_millis(text) == round(expected * 1000)

@@ -119,7 +119,8 @@ def test_recording_events_frame():
     report = rolling_report(*OVERLAPPING, MERGE_CASES[0].values[1])
     frame = report.recording_events_frame()
     (event,) = report.recording_events()
-    assert list(frame.columns) == list(corvane.RecordingEvent.__dataclass_fields__)
+    fields = list(corvane.RecordingEvent.__dataclass_fields__)
+    assert list(frame.columns) == fields[:5] + ["start_time", "peak_time", "end_time"] + fields[5:]
     row = frame.iloc[0]
     utc = dt.timezone.utc
     assert row.start_time == event.start_time == dt.datetime(2024, 3, 10, 10, 6, tzinfo=utc)

@@ -255,7 +255,8 @@ def events_to_draw(
     if selected:
         number = chosen[0][0] if chosen else 0
         window_bounds_ms = [bounds[number]] if bounds is not None else [None]
-        return list(merge_events(chosen, window_bounds_ms))
+        windows = report.to_dict()["windows"]
+        return list(merge_events([(number, windows[number]) for number, _ in chosen], window_bounds_ms))
     return drawn_events(report.recording_events())
 
 

@@ -21,7 +21,7 @@ from corvane.timestamps import epoch_millis
 if TYPE_CHECKING:  # pragma: no cover
     from corvane.report import Report
 
-__all__ = ["Bounds", "EVENT_SPAN_MS", "detection_span", "findings_scope", "window_bounds"]
+__all__ = ["Bounds", "EVENT_SPAN_MS", "bounds_of", "detection_span", "findings_scope", "window_bounds"]
 
 Bounds = Tuple[int, int]  # (start, end) in ms since the epoch, both ends inside
 
@@ -54,26 +54,42 @@ def _count(first: int, last: int, window_ms: int, step_ms: int) -> int:
     return steps + 1 + (1 if rest else 0)
 
 
+def bounds_of(
+    first_text: Optional[str], last_text: Optional[str], window_minutes: Optional[int], step_seconds: int, count: int
+) -> Optional[List[Bounds]]:
+    """(start, end) in milliseconds of each of the `count` windows of a report
+    whose recording runs from `first_text` to `last_text`, analysed with the
+    given options; None when a time cannot be read here or `count` does not
+    fit the options."""
+    if not count:
+        return []
+    first = epoch_millis(first_text or "")
+    last = epoch_millis(last_text or "")
+    if first is None or last is None or last < first:
+        return None
+    if window_minutes is None:
+        return [(max(first, last - _CHUNK_MS), last)] if count == 1 else None
+    window_ms = window_minutes * _MS_PER_MINUTE
+    step_ms = max(step_seconds, 1) * _MS_PER_SECOND
+    expected = _count(first, last, window_ms, step_ms)
+    if expected == count:
+        return _rolling(first, last, window_ms, step_ms, count)
+    if count == 1:  # a last-only report
+        return _rolling(first, last, window_ms, step_ms, 1)[-1:]
+    return None
+
+
 def window_bounds(report: "Report") -> Optional[List[Bounds]]:
     """(start, end) in milliseconds of each window of the report, in report
     order; None when the recording's first or last time cannot be read here
     or the windows do not fit the report's options."""
-    if not report.windows:
-        return []
-    first = epoch_millis(report.input.start_timestamp or "")
-    last = epoch_millis(report.input.end_timestamp or "")
-    if first is None or last is None or last < first:
-        return None
-    if report.requested_window_minutes is None:
-        return [(max(first, last - _CHUNK_MS), last)] if len(report.windows) == 1 else None
-    window_ms = report.requested_window_minutes * _MS_PER_MINUTE
-    step_ms = max(report.step_seconds, 1) * _MS_PER_SECOND
-    count = _count(first, last, window_ms, step_ms)
-    if count == len(report.windows):
-        return _rolling(first, last, window_ms, step_ms, count)
-    if len(report.windows) == 1:  # a last-only report
-        return _rolling(first, last, window_ms, step_ms, 1)[-1:]
-    return None
+    return bounds_of(
+        report.input.start_timestamp,
+        report.input.end_timestamp,
+        report.requested_window_minutes,
+        report.step_seconds,
+        len(report.windows),
+    )
 
 
 def detection_span(bounds: Bounds) -> Bounds:

@@ -31,6 +31,7 @@ import argparse
 import csv
 import json
 import math
+import operator
 import os
 import re
 import sys
@@ -248,12 +249,17 @@ def _event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
                 yield (file, window_index, event_type, event_index, *[event.get(name) for name in _EVENT_FIELDS])
 
 
-def _recording_event_rows(file: str, report_text: str) -> Iterator[Tuple[Any, ...]]:
-    from corvane.report import Report
+_recording_event_values = operator.attrgetter(*(name for name, _ in _RECORDING_EVENT_LAYOUT))
+_KINDS_SEEN = [name for name, _ in _RECORDING_EVENT_LAYOUT].index("kinds_seen")
 
-    for index, event in enumerate(Report.from_text(report_text).recording_events()):
-        values = (getattr(event, name) for name, _ in _RECORDING_EVENT_LAYOUT)
-        yield (file, index, *(PHRASE_SEPARATOR.join(v) if isinstance(v, tuple) else v for v in values))
+
+def _recording_event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
+    from corvane._events import recording_events_of
+
+    for index, event in enumerate(recording_events_of(report)):
+        values = list(_recording_event_values(event))
+        values[_KINDS_SEEN] = PHRASE_SEPARATOR.join(event.kinds_seen)
+        yield (file, index, *values)
 
 
 # The report writes a non-finite number as NaN, inf or -inf, alone after its
@@ -344,7 +350,7 @@ def analyse_file(task: FileTask) -> FileOutcome:
             report = parse_report(report_text)
             outcome.windows = list(_window_rows(task.file, report))
             outcome.events = list(_event_rows(task.file, report))
-            outcome.recording_events = list(_recording_event_rows(task.file, report_text))
+            outcome.recording_events = list(_recording_event_rows(task.file, report))
         except Exception as error:  # noqa: BLE001 - a report this table layout does not fit
             outcome.windows, outcome.events, outcome.recording_events = [], [], []
             outcome.error = (STAGE_ANALYSE, f"cannot tabulate the report: {type(error).__name__}: {error}")

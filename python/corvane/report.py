@@ -26,7 +26,7 @@ from dataclasses import dataclass
 from typing import IO, TYPE_CHECKING, Any, Dict, List, Literal, Optional, Tuple, Union, get_args, get_origin, get_type_hints
 
 from corvane import _native
-from corvane._events import RECORDING_EVENT_FIELDS, RecordingEvent, recording_events
+from corvane._events import RECORDING_EVENT_COLUMNS, RecordingEvent, recording_events
 from corvane.timestamps import parse_timestamp
 
 if TYPE_CHECKING:  # pragma: no cover
@@ -291,12 +291,12 @@ class Report:
 
     def recording_events_frame(self) -> "pandas.DataFrame":
         """:meth:`recording_events` as a data frame: one row per event, the
-        fields of :class:`RecordingEvent` as columns (``start_time``,
-        ``peak_time`` and ``end_time`` as UTC datetimes, ``kinds_seen`` as
-        tuples, absent values NaN / None)."""
+        fields of :class:`RecordingEvent` as columns with ``start_time``,
+        ``peak_time`` and ``end_time`` (UTC datetimes) after the texts,
+        ``kinds_seen`` as tuples, absent values NaN / None."""
         pandas = _import_pandas()
-        rows = [[getattr(event, name) for name in RECORDING_EVENT_FIELDS] for event in self.recording_events()]
-        frame = pandas.DataFrame(rows, columns=list(RECORDING_EVENT_FIELDS))
+        rows = [[getattr(event, name) for name in RECORDING_EVENT_COLUMNS] for event in self.recording_events()]
+        frame = pandas.DataFrame(rows, columns=list(RECORDING_EVENT_COLUMNS))
         for column in ("start_time", "peak_time", "end_time"):
             frame[column] = pandas.to_datetime(frame[column], utc=True)
         for column in ("duration_seconds", "peak_bpm", "nadir_bpm", "depth_bpm", "onset_to_nadir_seconds", "peak_toco"):
