@@ -174,19 +174,20 @@ def _page_data(report: "Report", recording: Recording) -> Dict[str, Any]:
         if bounds is not None:
             spans.append([bounds[number][0] - origin_ms, bounds[number][1] - origin_ms])
         else:
-            left, right = offset_of(window.window_start), offset_of(window.window_end)
-            spans.append(None if left is None or right is None else [_ms(left), _ms(right)])
+            begins, ends = offset_of(window.window_start), offset_of(window.window_end)
+            spans.append(None if begins is None or ends is None else [_ms(begins), _ms(ends)])
 
     shown = drawn_events(report.recording_events())
     groups: Dict[str, Dict[str, Any]] = {}
     peaks: List[List[Any]] = []
     for event in shown:
-        left, right = offset_of(event.start), offset_of(event.end)
-        if left is None or right is None:
+        onset, offset = offset_of(event.start), offset_of(event.end)
+        if onset is None or offset is None:
             continue
         label = event_label(event)
         group = groups.setdefault(label, {"name": label, "colour": event_colour(event), "runs": []})
-        group["runs"].append([_ms(left), _ms(max(right, left + 1.0))])
+        # A zero-length event still gets one second.
+        group["runs"].append([_ms(onset), _ms(max(offset, onset + 1.0))])
         peak = offset_of(event.peak or "")
         if event.kind == "contraction" and peak is not None and event.peak_toco is not None:
             peaks.append([_ms(peak), min(event.peak_toco, TOCO_RANGE[1]), event.peak or ""])
