@@ -27,7 +27,7 @@ from __future__ import annotations
 
 import datetime as _dt
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from corvane._windows import Bounds, bounds_of, detection_span
 from corvane.timestamps import epoch_millis
@@ -35,7 +35,15 @@ from corvane.timestamps import epoch_millis
 if TYPE_CHECKING:  # pragma: no cover
     from corvane.report import DecelerationKind, EventKind, Report
 
-__all__ = ["RecordingEvent", "merge_events", "recording_events", "recording_events_of", "RECORDING_EVENT_COLUMNS", "EVENT_FAMILIES"]
+__all__ = [
+    "EVENT_FAMILIES",
+    "RECORDING_EVENT_COLUMNS",
+    "RecordingEvent",
+    "merge_events",
+    "merged_values",
+    "recording_event_values",
+    "recording_events",
+]
 
 EVENT_FAMILIES = ("acceleration", "deceleration", "contraction")
 _MS_PER_SECOND = 1000
@@ -102,125 +110,120 @@ RECORDING_EVENT_COLUMNS = _FIELDS[:5] + ("start_time", "peak_time", "end_time") 
 
 _Key = Tuple[str, Union[int, str], Union[int, str]]
 Event = Mapping[str, Any]
+# One window's sighting of an event: the window's number, its data for the
+# event, the distance in ms from the event to the nearer edge of the span the
+# window searched (None when unknown), and whether the event touches that edge.
+_Sighting = Tuple[int, Event, Optional[int], bool]
+# The values of a RecordingEvent, in the order of its fields.
+EventValues = Tuple[Any, ...]
+_NO_KINDS: Tuple[str, ...] = ()
 
 
-class _Clock:
-    """Timestamp texts read once each: the same texts recur in every window."""
-
-    def __init__(self) -> None:
-        self._millis: Dict[str, Optional[int]] = {}
-
-    def millis(self, text: str) -> Optional[int]:
-        if text not in self._millis:
-            self._millis[text] = epoch_millis(text)
-        return self._millis[text]
-
-    def second(self, text: str) -> Union[int, str]:
-        """The start of the second a text names, in ms; the text itself when it is not a time."""
-        millis = self.millis(text)
-        return text if millis is None else millis // _MS_PER_SECOND * _MS_PER_SECOND
-
-
-def _window_events(window: Mapping[str, Any]) -> Iterator[Tuple[str, Event]]:
-    for family in EVENT_FAMILIES:
-        for event in window[f"{family}_events"]:
-            yield family, event
-
-
-@dataclass
-class _Sighting:
-    window: int
-    event: Event
-    margin: Optional[int]  # ms from the event to the nearer edge of the searched span
-    cut: bool
-
-
-def _sighting(number: int, event: Event, key: _Key, span: Optional[Bounds]) -> _Sighting:
-    start, end = key[1], key[2]
-    if span is None or not isinstance(start, int) or not isinstance(end, int):
-        return _Sighting(number, event, None, False)
-    first, last = span
-    # A run still going at the window's end is ended at its last second; one
-    # already going at the start of the span begins at its first second.
-    cut = start <= first or end >= last
-    return _Sighting(number, event, min(start - first, last - end), cut)
-
-
-def _chosen(sightings: Sequence[_Sighting]) -> _Sighting:
-    if any(sighting.margin is None for sighting in sightings):
-        return sightings[-1]
-    return max(reversed(sightings), key=lambda sighting: sighting.margin)  # type: ignore[arg-type, return-value]
-
-
-def _merged(family: str, sightings: Sequence[_Sighting]) -> RecordingEvent:
-    chosen = _chosen(sightings).event
-    kinds_seen: Tuple[Any, ...] = ()
-    if family == "deceleration":
-        kinds = tuple(dict.fromkeys(sighting.event["kind"] for sighting in sightings))
-        kinds_seen = kinds if len(kinds) > 1 else ()
+def _merged(family: str, sightings: List[_Sighting]) -> EventValues:
+    if len(sightings) == 1:
+        chosen = sightings[0][1]
+        kinds_seen = _NO_KINDS
+    else:
+        if any(margin is None for _, _, margin, _ in sightings):
+            chosen = sightings[-1][1]
+        else:  # furthest from the edges; the newer window on a tie
+            chosen = max(reversed(sightings), key=lambda sighting: sighting[2])[1]  # type: ignore[no-any-return]
+        kinds_seen = _NO_KINDS
+        if family == "deceleration":
+            kinds = tuple(dict.fromkeys(sighting[1]["kind"] for sighting in sightings))
+            kinds_seen = kinds if len(kinds) > 1 else _NO_KINDS
+    get = chosen.get
     # The report prints every double with decimals, so the values are floats already.
-    return RecordingEvent(
-        family,  # type: ignore[arg-type]
-        chosen.get("kind"),
+    return (
+        family,
+        get("kind"),
         chosen["start"],
-        chosen.get("peak"),
+        get("peak"),
         chosen["end"],
         chosen["duration_seconds"],
-        chosen.get("peak_bpm"),
-        chosen.get("nadir_bpm"),
-        chosen.get("depth_bpm"),
-        chosen.get("onset_to_nadir_seconds"),
-        chosen.get("peak_toco"),
-        sightings[0].window,
-        sightings[-1].window,
+        get("peak_bpm"),
+        get("nadir_bpm"),
+        get("depth_bpm"),
+        get("onset_to_nadir_seconds"),
+        get("peak_toco"),
+        sightings[0][0],
+        sightings[-1][0],
         len(sightings),
         kinds_seen,
-        all(sighting.cut for sighting in sightings),
+        all(sighting[3] for sighting in sightings),
     )
 
 
 def _order(key: _Key) -> Tuple[Any, ...]:
-    _, start, end = key
+    family, start, end = key
     # Events whose times cannot be read go last, by text.
+    if isinstance(start, int) and isinstance(end, int):
+        return (False, start, False, end, EVENT_FAMILIES.index(family))
     return (
         isinstance(start, str),
         start if isinstance(start, int) else 0,
         isinstance(end, str),
         end if isinstance(end, int) else 0,
-        EVENT_FAMILIES.index(key[0]),
+        EVENT_FAMILIES.index(family),
         str(start),
         str(end),
     )
 
 
+def merged_values(
+    windows: Sequence[Tuple[int, Mapping[str, Any]]], bounds: Sequence[Optional[Bounds]]
+) -> List[EventValues]:
+    """The events of the numbered windows (each as the report's data for the
+    window) merged by the module's rule, as the values of RecordingEvent's
+    fields; `bounds` gives each window's (start, end) in ms, or None where
+    unknown."""
+    # Each text is read once: the same texts recur in every window.
+    seconds: Dict[str, Union[int, str]] = {}
+
+    def second(text: str) -> Union[int, str]:
+        found = seconds.get(text)
+        if found is None:
+            millis = epoch_millis(text)
+            found = seconds[text] = text if millis is None else millis // _MS_PER_SECOND * _MS_PER_SECOND
+        return found
+
+    merged: Dict[_Key, List[_Sighting]] = {}
+    for (number, window), window_bounds_ms in zip(windows, bounds):
+        span = None if window_bounds_ms is None else detection_span(window_bounds_ms)
+        for family in EVENT_FAMILIES:
+            for event in window[f"{family}_events"]:
+                start, end = second(event["start"]), second(event["end"])
+                if span is None or not isinstance(start, int) or not isinstance(end, int):
+                    sighting: _Sighting = (number, event, None, False)
+                else:
+                    first, last = span
+                    # A run still going at the window's end is ended at its last
+                    # second; one already going when the span began, at its first.
+                    sighting = (number, event, min(start - first, last - end), start <= first or end >= last)
+                merged.setdefault((family, start, end), []).append(sighting)
+    return [_merged(key[0], merged[key]) for key in sorted(merged, key=_order)]
+
+
 def merge_events(
     windows: Sequence[Tuple[int, Mapping[str, Any]]], bounds: Sequence[Optional[Bounds]]
 ) -> Tuple[RecordingEvent, ...]:
-    """The events of the numbered windows (each as the report's data for the
-    window) merged by the module's rule; `bounds` gives each window's
-    (start, end) in ms, or None where unknown."""
-    clock = _Clock()
-    found: Dict[_Key, List[_Sighting]] = {}
-    for (number, window), window_bounds_ms in zip(windows, bounds):
-        span = None if window_bounds_ms is None else detection_span(window_bounds_ms)
-        for family, event in _window_events(window):
-            key: _Key = (family, clock.second(event["start"]), clock.second(event["end"]))
-            found.setdefault(key, []).append(_sighting(number, event, key, span))
-    return tuple(_merged(key[0], found[key]) for key in sorted(found, key=_order))
+    """:func:`merged_values` as RecordingEvent records."""
+    return tuple(RecordingEvent(*values) for values in merged_values(windows, bounds))
 
 
-def recording_events_of(report: Mapping[str, Any]) -> Tuple[RecordingEvent, ...]:
-    """:func:`recording_events` of a report given as its parsed JSON data."""
+def recording_event_values(report: Mapping[str, Any]) -> List[EventValues]:
+    """The values of each RecordingEvent of a report given as its parsed JSON
+    data, in the order of the fields."""
     windows = report["windows"]
     summary = report["input"]
     bounds: Sequence[Optional[Bounds]] = bounds_of(
         summary["start_timestamp"], summary["end_timestamp"], report["requested_window_minutes"],
         report["step_seconds"], len(windows),
     ) or [None] * len(windows)
-    return merge_events(list(enumerate(windows)), bounds)
+    return merged_values(list(enumerate(windows)), bounds)
 
 
 def recording_events(report: "Report") -> Tuple[RecordingEvent, ...]:
     """The report's events merged across windows (see the module's rule), in
     time order of their start, then end, then family."""
-    return recording_events_of(report.to_dict())
+    return tuple(RecordingEvent(*values) for values in recording_event_values(report.to_dict()))

@@ -31,7 +31,6 @@ import argparse
 import csv
 import json
 import math
-import operator
 import os
 import re
 import sys
@@ -196,7 +195,8 @@ _EVENT_FIELDS = [name for name, _ in _EVENT_LAYOUT[4:]]
 
 WINDOW_COLUMNS: List[Tuple[str, str]] = [(name, "str" if kind == "phrases" else kind) for name, kind, _ in _WINDOW_LAYOUT]
 EVENT_COLUMNS: List[Tuple[str, str]] = list(_EVENT_LAYOUT)
-# The fields of corvane.RecordingEvent, less the instants (the texts say them).
+# The fields of corvane.RecordingEvent in their order (the instants are
+# properties: the texts say them).
 _RECORDING_EVENT_LAYOUT: List[Tuple[str, str]] = [
     ("kind", "str"),
     ("deceleration_kind", "str"),
@@ -249,17 +249,14 @@ def _event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
                 yield (file, window_index, event_type, event_index, *[event.get(name) for name in _EVENT_FIELDS])
 
 
-_recording_event_values = operator.attrgetter(*(name for name, _ in _RECORDING_EVENT_LAYOUT))
 _KINDS_SEEN = [name for name, _ in _RECORDING_EVENT_LAYOUT].index("kinds_seen")
 
 
 def _recording_event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
-    from corvane._events import recording_events_of
+    from corvane._events import recording_event_values
 
-    for index, event in enumerate(recording_events_of(report)):
-        values = list(_recording_event_values(event))
-        values[_KINDS_SEEN] = PHRASE_SEPARATOR.join(event.kinds_seen)
-        yield (file, index, *values)
+    for index, values in enumerate(recording_event_values(report)):
+        yield (file, index, *values[:_KINDS_SEEN], PHRASE_SEPARATOR.join(values[_KINDS_SEEN]), *values[_KINDS_SEEN + 1 :])
 
 
 # The report writes a non-finite number as NaN, inf or -inf, alone after its
