@@ -62,7 +62,9 @@ class RecordingEvent:
     ``last_window`` number the first and last window that reported it
     (0 = first), ``window_count`` how many did. ``kinds_seen`` lists the
     deceleration kinds the windows gave, in the order first seen, when they
-    disagree (empty otherwise)."""
+    disagree (empty otherwise). ``cut_at_window_edge`` is true when, in every
+    window that saw it, the event starts at the first second the window
+    searched or ends at its last second: the window's edge cut it short."""
 
     kind: "EventKind"
     deceleration_kind: Optional["DecelerationKind"]
