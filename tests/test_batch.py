@@ -27,7 +27,7 @@ except ImportError:  # the WFDB parts of the corpus are left out
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
 
 ROLLING = {"window_min": 20, "step_sec": 300}
-TABLES = ("windows.csv", "events.csv", "errors.csv")
+TABLES = ("windows.csv", "events.csv", "recording_events.csv", "errors.csv")
 BAD_DATE_CSV = "Date,HR1\n2024-01-01 00:00:00,140\nnot a date,141\n"
 
 
@@ -112,6 +112,7 @@ def lookup(name, report, window):
 def check_tables(outdir, expected, options):
     """Every row of the windows and events tables against the reports made one file at a time."""
     windows, events = table(outdir / "windows.csv"), table(outdir / "events.csv")
+    recording_events = table(outdir / "recording_events.csv")
     analysed = [(f, how) for f, how in expected if how in ("csv", "json", "wfdb")]
     assert list(dict.fromkeys(r["file"] for r in windows)) == [f for f, _ in analysed]
     for file, how in analysed:
@@ -134,6 +135,13 @@ def check_tables(outdir, expected, options):
             for name, cell in list(row.items())[5:]:
                 assert cell_matches(cell, event.get(name)), (file, name, cell)
             assert cell_matches(row["kind"], event.get("kind"))
+        merged = corvane.Report.from_text(json.dumps(report)).recording_events()
+        file_merged = [r for r in recording_events if r["file"] == file]
+        assert [r["event_index"] for r in file_merged] == [str(i) for i in range(len(merged))]
+        for row, event in zip(file_merged, merged):
+            for name, cell in list(row.items())[2:]:
+                value = getattr(event, name)
+                assert cell_matches(cell, list(value) if isinstance(value, tuple) else value), (file, name, cell)
     return windows, events
 
 
@@ -145,6 +153,7 @@ def test_batch_writes_every_window_and_event_and_lists_failures(corpus, tmp_path
     failures = [(f, how) for f, how in expected if how in ("read", "analyse")]
     assert (result.files, result.failed, result.succeeded) == (len(expected), 4, len(expected) - 4)
     assert (result.windows, result.events) == (len(windows), len(events))
+    assert result.recording_events == len(table(tmp_path / "out" / "recording_events.csv")) < result.events
     errors = table(tmp_path / "out" / "errors.csv")
     assert [(e["file"], e["stage"]) for e in errors] == failures
     assert [tuple(e.values()) for e in errors] == [tuple(e) for e in result.errors]
@@ -259,7 +268,9 @@ def test_parquet_tables_hold_the_same_rows(corpus, reference, tmp_path):
     result = run_batch(corpus[0], tmp_path, parquet=True, **ROLLING)
     assert result.tables["windows"].name == "windows.parquet"
     assert (tmp_path / "errors.csv").read_bytes() == reference["errors.csv"]
-    for name, columns in (("windows", batch.WINDOW_COLUMNS), ("events", batch.EVENT_COLUMNS)):
+    for name, columns in (
+        ("windows", batch.WINDOW_COLUMNS), ("events", batch.EVENT_COLUMNS), ("recording_events", batch.RECORDING_EVENT_COLUMNS)
+    ):
         rows = list(csv.reader(reference[f"{name}.csv"].decode("utf-8").splitlines()))
         stored = pq.read_table(tmp_path / f"{name}.parquet")
         assert stored.column_names == rows[0] == [n for n, _ in columns]

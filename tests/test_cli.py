@@ -251,14 +251,16 @@ def test_plot_of_one_window_and_of_a_json_request(capsys, tmp_path):
     case = next(case for case in GOLDEN_CASES if case["function"] == "analyze_json_string")
     out = tmp_path / "request.svg"
     assert run_main(capsys, "plot", str(GOLDEN_DIR / case["input"]), "-o", str(out), "--window", "0")[0] == 0
-    assert "window 0:" in out.read_text(encoding="utf-8")
+    assert "window 0 only:" in out.read_text(encoding="utf-8")
 
 
 @pytest.mark.parametrize(
     "args, message",
     [
         (["-o", "{tmp}/trace.gif"], "corvane: error: cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
-        (["-o", "{tmp}/trace.png", "--window", "1"], "corvane: error: window 1 is out of range: the report has 1 window"),
+        (["-o", "{tmp}/trace.png", "--window", "5"], "corvane: error: window 5 is out of range: the report has 5 windows"),
+        (["-o", "{tmp}/trace.png", "--chunk", "--window", "1"], "corvane: error: window 1 is out of range: the report has 1 window"),
+        (["-o", "{tmp}/trace.png", "--chunk", "--step-sec", "30"], "corvane: error: --chunk cannot be used with --window-min or --step-sec"),
         (["-o", "{tmp}/trace.png", "--window-min", "5"], "corvane: error: --window-min must be a whole number from 10 to 30"),
         (["-o", "{tmp}/missing/trace.png"], "corvane: error: cannot write {tmp}/missing/trace.png: "),
     ],
@@ -289,7 +291,14 @@ def test_plot_needs_an_output_file(sample_csv_path):
     assert result.returncode == 2 and "-o/--output" in result.stderr
 
 
-@pytest.mark.parametrize("command, words", [("summary", ["examples:", "V E L P G"]), ("plot", ["examples:", "--paper-speed"])])
+@pytest.mark.parametrize(
+    "command, words",
+    [
+        ("summary", ["examples:", "V E L P G"]),
+        ("plot", ["examples:", "--paper-speed", "--minutes", "--chunk"]),
+        ("review", ["examples:", "corvane[review]", "--chunk"]),
+    ],
+)
 def test_new_commands_have_help_with_examples(command, words):
     result = run(command, "--help")
     assert result.returncode == 0

@@ -9,11 +9,13 @@ import sys
 import pytest
 
 import corvane
-from corvane.plot import merged_events, plot_recording, save_figure, select_window
+from corvane._events import merge_events
+from corvane._seconds import recording_millis, runs, second_series
+from corvane._windows import window_bounds
+from corvane.plot import drawn_events, plot_recording, save_figure, select_window
 from corvane.recording import read_csv_recording, read_request_recording
-from corvane.report import Report
-from corvane.timestamps import epoch_seconds
-from conftest import TESTS_DIR, read_text
+from corvane.timestamps import epoch_millis, epoch_seconds
+from conftest import REAL_DATA_DIR, TESTS_DIR, read_text
 
 pytest.importorskip("matplotlib")
 
@@ -61,39 +63,43 @@ def lines_by_gid(figure, prefix):
     return [line for axes in figure.axes for line in axes.lines if (line.get_gid() or "").startswith(prefix)]
 
 
-def expected_kinds(window):
-    counts = collections.Counter(f"deceleration-{event.kind}" for event in window.deceleration_events)
-    if window.acceleration_events:
-        counts["acceleration"] = len(window.acceleration_events)
-    return counts
-
-
 # --- events drawn where the report says ---------------------------------------
 
 
+def expected_kinds(events):
+    return collections.Counter(
+        "acceleration" if e.kind == "acceleration" else f"deceleration-{e.deceleration_kind}"
+        for e in events
+        if e.kind != "contraction"
+    )
+
+
 @pytest.mark.parametrize("case", CASES, ids=CASE_IDS)
-def test_last_window_events_are_shaded_by_kind_where_the_report_places_them(case):
+@pytest.mark.parametrize("window", [-1, None], ids=["last window", "whole recording"])
+def test_events_are_shaded_by_kind_where_the_report_places_them(case, window):
     recording, report = load_case(case)
-    figure = plot_recording(recording, report, window=-1)
-    window = report.windows[-1]
+    figure = plot_recording(recording, report, window=window, time_axis="minutes")
+    if window is None:
+        events = drawn_events(report.recording_events())
+    else:
+        # One window's events, each once.
+        events = merge_events([(0, report.to_dict()["windows"][-1])], [None])
     spans = shaded_spans(figure)
-    assert collections.Counter({kind: len(found) for kind, found in spans.items()}) == expected_kinds(window)
+    assert collections.Counter({kind: len(found) for kind, found in spans.items()}) == expected_kinds(events)
     origin = seconds(report.input.start_timestamp)
     expected = sorted(
-        ((seconds(e.start) - origin) / 60, (seconds(e.end) - origin) / 60)
-        for e in window.acceleration_events + window.deceleration_events
+        ((seconds(e.start) - origin) / 60, (seconds(e.end) - origin) / 60) for e in events if e.kind != "contraction"
     )
     drawn = sorted(span for found in spans.values() for span in found)
     assert len(drawn) == len(expected)
     for (x0, x1), (e0, e1) in zip(drawn, expected):
         assert x0 == pytest.approx(e0, abs=1e-6)
         assert x1 == pytest.approx(max(e1, e0 + 1 / 60), abs=1e-6)
+    contractions = [e for e in events if e.kind == "contraction"]
     (peaks,) = lines_by_gid(figure, "contraction-peaks") or [None]
-    if window.contraction_events:
-        assert list(peaks.get_xdata()) == pytest.approx(
-            [(seconds(e.peak) - origin) / 60 for e in window.contraction_events]
-        )
-        assert list(peaks.get_ydata()) == pytest.approx([min(e.peak_toco, 100.0) for e in window.contraction_events])
+    if contractions:
+        assert list(peaks.get_xdata()) == pytest.approx([(seconds(e.peak) - origin) / 60 for e in contractions])
+        assert list(peaks.get_ydata()) == pytest.approx([min(e.peak_toco, 100.0) for e in contractions])
     else:
         assert peaks is None
 
@@ -103,22 +109,30 @@ def test_chunk_report_shows_every_event_once():
     recording, report = load_case(case)
     figure = plot_recording(recording, report)
     spans = shaded_spans(figure)
-    assert {kind: len(found) for kind, found in spans.items()} == dict(expected_kinds(report.windows[0]))
+    assert {kind: len(found) for kind, found in spans.items()} == dict(expected_kinds(report.recording_events()))
     assert {"deceleration-late", "deceleration-variable"} <= set(spans)
 
 
-def test_baselines_and_strip_follow_the_windows():
-    case = next(case for case in CASES if case["input"] == "accelerations_ga31_rolling.csv")
+@pytest.mark.parametrize("name", ["accelerations_ga31_rolling.csv", "signal_gap_no_rows.csv"])
+def test_baselines_and_strip_follow_the_windows(name):
+    case = next(case for case in CASES if case["input"] == name)
     recording, report = load_case(case)
-    figure = plot_recording(recording, report)
+    figure = plot_recording(recording, report, time_axis="minutes")
     baselines = lines_by_gid(figure, "baseline-")
     assert [line.get_ydata()[0] for line in baselines] == [w.baseline_bpm for w in report.windows]
     origin = seconds(report.input.start_timestamp)
-    # Each baseline ends at its window's end and starts at most 10 minutes before.
+    series = second_series(recording, report.channel, *[round(seconds(report.input.start_timestamp) * 1000),
+                                                         round(seconds(report.input.end_timestamp) * 1000)])
+    gaps = [((a / 1000 - origin) / 60, (b / 1000 - origin) / 60) for a, b in runs(series.no_fetal_signal(), series.first_ms)]
+    # Each baseline lies within the 10 minutes before its window's end and
+    # never over seconds without fetal signal.
     for line, window in zip(baselines, report.windows):
-        x0, x1 = line.get_xdata()
-        assert x1 == pytest.approx((seconds(window.window_end) - origin) / 60)
-        assert x1 - x0 <= 10 + 1e-9
+        xs = [x for x in line.get_xdata() if not math.isnan(x)]
+        end = (seconds(window.window_end) - origin) / 60
+        assert end - 10 - 1e-9 <= min(xs) and max(xs) <= end + 1e-9
+        for x0, x1 in zip(xs[::2], xs[1::2]):
+            assert not any(g0 < x1 - 1e-9 and x0 + 1e-9 < g1 for g0, g1 in gaps)
+    assert (len(gaps) > 0) == (name == "signal_gap_no_rows.csv")
     strip = next(axes for axes in figure.axes if axes.get_gid() == "panel-strip")
     categories = [patch for patch in strip.patches if (patch.get_gid() or "").startswith("strip-category-")]
     alerts = [patch for patch in strip.patches if (patch.get_gid() or "").startswith("strip-alert-")]
@@ -127,91 +141,6 @@ def test_baselines_and_strip_follow_the_windows():
     extents = [span_extent(patch) for patch in categories]
     for (_, previous_end), (start, _) in zip(extents, extents[1:]):
         assert start == pytest.approx(previous_end)
-
-
-# --- merging the events of overlapping windows ---------------------------------
-
-
-def window_with(events, end="2024-03-10 10:20:00"):
-    base = json.loads(read_text(GOLDEN_DIR / "recurrent_late_30min.report.json"))["windows"][0]
-    base = dict(base, window_end=end, acceleration_events=[], deceleration_events=[], contraction_events=[])
-    for family, start, stop, kind in events:
-        if family == "acceleration":
-            base["acceleration_events"].append({"start": start, "end": stop, "duration_seconds": 10.0, "peak_bpm": 160.0})
-        elif family == "deceleration":
-            base["deceleration_events"].append(
-                {"start": start, "end": stop, "duration_seconds": 10.0, "nadir_bpm": 100.0, "depth_bpm": 30.0,
-                 "onset_to_nadir_seconds": 5.0, "kind": kind}
-            )
-        else:
-            base["contraction_events"].append(
-                {"start": start, "peak": start, "end": stop, "duration_seconds": 60.0, "peak_toco": 50.0}
-            )
-    return base
-
-
-def report_of(windows):
-    data = json.loads(read_text(GOLDEN_DIR / "recurrent_late_30min.report.json"))
-    data["windows"] = windows
-    return Report.from_text(json.dumps(data))
-
-
-def t(minute, second=0):
-    return f"2024-03-10 10:{minute:02d}:{second:02d}"
-
-
-MERGE_CASES = [
-    # One window: everything, in time order.
-    (
-        [[("deceleration", t(5), t(6), "late"), ("acceleration", t(1), t(2), None)]],
-        [("acceleration", 0, t(1)), ("deceleration", 0, t(5))],
-    ),
-    # The same deceleration seen by two windows with other edges: the newer wins.
-    (
-        [[("deceleration", t(5), t(6), "gradual_unclassified")], [("deceleration", t(5, 2), t(6, 1), "late")]],
-        [("deceleration", 1, t(5, 2))],
-    ),
-    # An older event no newer window reports is kept.
-    (
-        [[("acceleration", t(1), t(2), None), ("acceleration", t(8), t(9), None)], [("acceleration", t(8), t(9), None)]],
-        [("acceleration", 0, t(1)), ("acceleration", 1, t(8))],
-    ),
-    # Different families never supersede each other.
-    (
-        [[("deceleration", t(3), t(4), "variable")], [("acceleration", t(3), t(4), None), ("contraction", t(3), t(4), None)]],
-        [("acceleration", 1, t(3)), ("contraction", 1, t(3)), ("deceleration", 0, t(3))],
-    ),
-    # Events of one window that touch are both kept.
-    (
-        [[("deceleration", t(3), t(4), "variable"), ("deceleration", t(4), t(5), "late")]],
-        [("deceleration", 0, t(3)), ("deceleration", 0, t(4))],
-    ),
-    # An older detection that spans two newer ones is replaced by both.
-    (
-        [[("contraction", t(2), t(6), None)], [("contraction", t(2), t(3), None), ("contraction", t(5), t(6), None)]],
-        [("contraction", 1, t(2)), ("contraction", 1, t(5))],
-    ),
-    # Events whose times cannot be read are left out.
-    ([[("acceleration", "not a time", t(2), None)]], []),
-]
-
-
-@pytest.mark.parametrize("windows, expected", MERGE_CASES)
-def test_merged_events(windows, expected):
-    report = report_of([window_with(events) for events in windows])
-    placed = merged_events(list(enumerate(report.windows)), epoch_seconds)
-    assert [(item.family, item.window, item.event.start) for item in placed] == expected
-
-
-def test_whole_recording_draws_the_merged_events():
-    windows = [
-        window_with([("deceleration", t(5), t(6), "gradual_unclassified"), ("acceleration", t(1), t(2), None)]),
-        window_with([("deceleration", t(5, 2), t(6, 1), "late")], end=t(25)),
-    ]
-    report = report_of(windows)
-    recording = read_csv_recording("Date,HR1\n" + "".join(f"{t(m)},140\n" for m in range(0, 26)))
-    spans = shaded_spans(plot_recording(recording, report))
-    assert {kind: len(found) for kind, found in spans.items()} == {"acceleration": 1, "deceleration-late": 1}
 
 
 @pytest.mark.parametrize(
@@ -316,11 +245,127 @@ def test_report_without_windows_still_draws():
 def test_trace_breaks_where_rows_are_missing():
     rows = [0, 1, 2, 10, 11, 30]  # two gaps longer than three seconds
     text = "Date,HR1,TOCO\n" + "".join(f"2024-03-10 10:00:{s:02d},140,10\n" for s in rows)
-    figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text))
+    figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text), time_axis="minutes")
     (fetal,) = lines_by_gid(figure, "trace-fetal")
     xs = list(fetal.get_xdata())
     assert sum(math.isnan(x) for x in xs) == 2
     assert [x * 60 for x in xs if not math.isnan(x)] == pytest.approx(rows)
+
+
+# --- signal quality, axes and title --------------------------------------------
+
+REAL = sorted(REAL_DATA_DIR.glob("ctu_uhb_*.csv"))[:3] + sorted((REAL_DATA_DIR / "fhrma-fs").glob("*.csv"))
+TWIN_CASES = [pytest.param(case, id=case["input"]) for case in CASES] + [
+    pytest.param({"input": p, "function": "analyze_csv_string", "kwargs": {"channel": "HR2" if "Scalp" in p.name else "HR1",
+                  "window_min": 20, "step_sec": 300}}, id=p.name)
+    for p in REAL
+]
+
+
+@pytest.mark.parametrize("case", TWIN_CASES)
+def test_shaded_seconds_are_the_seconds_the_report_counted(case):
+    recording, report = load_case(case)
+    millis = recording_millis(recording)
+    bounds = window_bounds(report)
+    assert len(bounds) == len(report.windows)
+    for (start, end), window in zip(bounds, report.windows):
+        series = second_series(recording, report.channel, start, end, millis)
+        quality = window.data_quality
+        assert len(series) == quality.expected_seconds
+        assert f"{series.fetal_usable_ratio():.3f}" == f"{quality.fetal_usable_ratio:.3f}"
+        assert f"{series.maternal_capture_ratio():.3f}" == f"{quality.suspected_maternal_capture_ratio:.3f}"
+        features = window.features
+        assert sum(value is not None for value in series.fetal) == (
+            features.fetal_hr_seconds_below_110 + features.fetal_hr_seconds_110_to_160 + features.fetal_hr_seconds_above_160
+        )
+
+
+def shade_runs(figure, gid):
+    fhr = next(axes for axes in figure.axes if axes.get_gid() == "panel-fhr")
+    found = [c for c in fhr.collections if c.get_gid() == gid]
+    xs = [[vertex[0] for vertex in path.vertices] for c in found for path in c.get_paths()]
+    return sorted((min(x) * 60, max(x) * 60) for x in xs)
+
+
+@pytest.mark.parametrize("name", ["maternal_capture_hr2.csv", "signal_gap_no_rows.csv"])
+def test_one_window_plot_shades_that_windows_seconds(name):
+    case = next(c for c in CASES if c["input"] == name)
+    recording, report = load_case(case)
+    figure = plot_recording(recording, report, window=-1, time_axis="minutes")
+    series = second_series(recording, report.channel, *window_bounds(report)[-1])
+    origin = recording.origin_epoch_seconds
+    for gid, flags in (("shade-capture", series.maternal_capture()), ("shade-no-signal", series.no_fetal_signal())):
+        expected = [(a / 1000 - origin, b / 1000 - origin) for a, b in runs(flags, series.first_ms)]
+        assert [edge for run in shade_runs(figure, gid) for edge in run] == pytest.approx([e for run in expected for e in run])
+    assert shade_runs(figure, "shade-capture" if "capture" in name else "shade-no-signal")
+
+
+def rows(values, column="HR1"):
+    return f"Date,{column}\n" + "".join(f"2024-03-10 10:{i // 60:02d}:{i % 60:02d},{v}\n" for i, v in enumerate(values))
+
+
+@pytest.mark.parametrize(
+    "text, fhr_low, no_toco",
+    [
+        (rows([140] * 300), 50.0, 1),  # no TOCO column at all
+        (rows([140] * 150 + [45] * 150), 40.0, 1),  # below 50: the grid goes down to 40
+        (rows([140] * 300 + [30] * 5), 30.0, 1),
+        ("Date,HR1,TOCO\n" + "".join(f"2024-03-10 10:{i // 60:02d}:{i % 60:02d},140,{i % 4}\n" for i in range(300)), 50.0, 1),
+        ("Date,HR1,TOCO\n" + "".join(f"2024-03-10 10:{i // 60:02d}:{i % 60:02d},140,{i % 60}\n" for i in range(300)), 50.0, 0),
+    ],
+    ids=["no toco", "fhr 45", "fhr 30", "flat toco", "toco"],
+)
+def test_fhr_axis_and_missing_toco(text, fhr_low, no_toco):
+    figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text))
+    fhr, toco = (next(a for a in figure.axes if a.get_gid() == gid) for gid in ("panel-fhr", "panel-toco"))
+    assert fhr.get_ylim() == (fhr_low, 210.0)
+    assert [t.get_text() for t in toco.texts if t.get_gid() == "no-toco-signal"] == ["no TOCO signal"] * no_toco
+
+
+@pytest.mark.parametrize(
+    "time_axis, labels",
+    [("clock", ["08:00\n2024-03-01", "08:05", "08:10"]), ("minutes", ["0", "5", "10"])],
+)
+def test_time_axis_labels(sample, time_axis, labels):
+    recording, report = sample
+    figure = plot_recording(recording, report, time_axis=time_axis)
+    figure.canvas.draw()
+    toco = next(a for a in figure.axes if a.get_gid() == "panel-toco")
+    left, _ = toco.get_xlim()
+    shown = [t.get_text() for t in toco.get_xticklabels() if t.get_position()[0] >= left - 1e-9]
+    assert shown[:3] == labels
+
+
+def test_midnight_shows_the_new_date():
+    text = "Date,HR1\n" + "".join(
+        f"{(dt.datetime(2024, 3, 10, 23, 50) + dt.timedelta(seconds=i)):%Y-%m-%d %H:%M:%S},140\n" for i in range(1200)
+    )
+    figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text), paper_speed=3)
+    figure.canvas.draw()
+    toco = next(a for a in figure.axes if a.get_gid() == "panel-toco")
+    assert "00:00\n2024-03-11" in [t.get_text() for t in toco.get_xticklabels()]
+
+
+@pytest.mark.parametrize(
+    "name, kwargs, window, scope",
+    [
+        ("reassuring_40min_chunk.csv", {}, None, "findings from the last 30 minutes only (one chunk)"),
+        ("sinusoidal_25min.csv", {}, None, "findings from the whole recording (one chunk)"),
+        ("reassuring_40min_chunk.csv", {"window_min": 20, "step_sec": 300}, None,
+         "findings from rolling 20-min windows every 5 min (5 windows)"),
+        ("reassuring_40min_chunk.csv", {"window_min": 10, "step_sec": 90}, None,
+         "findings from rolling 10-min windows every 90 s (21 windows)"),
+        ("reassuring_40min_chunk.csv", {"window_min": 20, "last_only": True}, None,
+         "findings from the last 20-min window only"),
+        ("reassuring_40min_chunk.csv", {"window_min": 20, "step_sec": 300}, 1,
+         "findings from window 1 only: 2024-02-18 19:43:55 – 2024-02-18 20:03:55"),
+    ],
+)
+def test_title_says_where_the_findings_come_from(name, kwargs, window, scope):
+    text = read_text(GOLDEN_DIR / name)
+    figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text, **kwargs), window=window)
+    strip = next(a for a in figure.axes if a.get_gid() == "panel-strip")
+    assert strip.get_title(loc="left") == f"HR1 · {scope} · paper 1 cm/min"
 
 
 def test_plot_without_matplotlib_says_what_to_install(sample, monkeypatch):
@@ -421,6 +466,8 @@ def test_request_recording(request_text, expected_seconds, hr1):
         ("1969-12-31 19:00:00-05:00", 0.0),
         ("1969-12-31 23:59:59", -1.0),
         ("2023-02-29 00:00:00", seconds("2023-03-01 00:00:00")),
+        ("2024-02-31 00:00:00.25", seconds("2024-03-02 00:00:00") + 0.25),
+        ("0001-01-01 00:00:00", -62135596800.0),
         ("2024-03-10 14:05:09", seconds("2024-03-10 14:05:09")),
         ("1234ms", 1.234),
         ("-1000ms", -1.0),
@@ -438,6 +485,7 @@ def test_request_recording(request_text, expected_seconds, hr1):
 def test_timestamp_reading(text, expected):
     got = epoch_seconds(text)
     if expected is None:
-        assert got is None
+        assert got is None and epoch_millis(text) is None
     else:
         assert got == pytest.approx(expected, abs=1e-9)
+        assert epoch_millis(text) == round(expected * 1000)

@@ -9,6 +9,8 @@ writes three tables into an output folder:
   with their classes, the Category III diagnostics, every feature and
   data-quality figure, and the phrase lists joined with "; ".
 - ``events.csv``: one row per acceleration, deceleration and contraction.
+- ``recording_events.csv``: one row per event of the recording, each once
+  however many overlapping windows reported it (``Report.recording_events``).
 - ``errors.csv``: one row per file that could not be analysed, with the stage
   that failed (read, analyse, worker) and the message.
 
@@ -19,7 +21,7 @@ ran the work: the calling process (``jobs=1``), a pool of local processes
 (``jobs=N``) or a Dask cluster (``dask="local"`` or a scheduler address).
 Workers read the files themselves; only paths travel to them.
 
-With ``parquet=True`` the windows and events tables are written as Parquet
+With ``parquet=True`` the windows and both event tables are written as Parquet
 files (needs pyarrow); the error list stays a CSV file for reading by eye.
 """
 
@@ -47,6 +49,7 @@ __all__ = [
     "BatchResult",
     "EVENT_COLUMNS",
     "ERROR_COLUMNS",
+    "RECORDING_EVENT_COLUMNS",
     "WINDOW_COLUMNS",
     "add_batch_command",
     "analyse_file",
@@ -194,6 +197,27 @@ _EVENT_FIELDS = [name for name, _ in _EVENT_LAYOUT[4:]]
 
 WINDOW_COLUMNS: List[Tuple[str, str]] = [(name, "str" if kind == "phrases" else kind) for name, kind, _ in _WINDOW_LAYOUT]
 EVENT_COLUMNS: List[Tuple[str, str]] = list(_EVENT_LAYOUT)
+# The fields of corvane.RecordingEvent in their order (the instants are
+# properties: the texts say them).
+_RECORDING_EVENT_LAYOUT: List[Tuple[str, str]] = [
+    ("kind", "str"),
+    ("deceleration_kind", "str"),
+    ("start", "str"),
+    ("peak", "str"),
+    ("end", "str"),
+    ("duration_seconds", "float"),
+    ("peak_bpm", "float"),
+    ("nadir_bpm", "float"),
+    ("depth_bpm", "float"),
+    ("onset_to_nadir_seconds", "float"),
+    ("peak_toco", "float"),
+    ("first_window", "int"),
+    ("last_window", "int"),
+    ("window_count", "int"),
+    ("kinds_seen", "str"),
+    ("cut_at_window_edge", "bool"),
+]
+RECORDING_EVENT_COLUMNS: List[Tuple[str, str]] = [("file", "str"), ("event_index", "int")] + _RECORDING_EVENT_LAYOUT
 ERROR_COLUMNS: List[Tuple[str, str]] = [("file", "str"), ("stage", "str"), ("message", "str")]
 
 
@@ -225,6 +249,16 @@ def _event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
         for event_type, key in _EVENT_ARRAYS:
             for event_index, event in enumerate(window[key]):
                 yield (file, window_index, event_type, event_index, *[event.get(name) for name in _EVENT_FIELDS])
+
+
+_KINDS_SEEN = [name for name, _ in _RECORDING_EVENT_LAYOUT].index("kinds_seen")
+
+
+def _recording_event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
+    from corvane._events import recording_event_values
+
+    for index, values in enumerate(recording_event_values(report)):
+        yield (file, index, *values[:_KINDS_SEEN], PHRASE_SEPARATOR.join(values[_KINDS_SEEN]), *values[_KINDS_SEEN + 1 :])
 
 
 # The report writes a non-finite number as NaN, inf or -inf, alone after its
@@ -261,6 +295,7 @@ class FileOutcome:
     file: str
     windows: List[Tuple[Any, ...]] = field(default_factory=list)
     events: List[Tuple[Any, ...]] = field(default_factory=list)
+    recording_events: List[Tuple[Any, ...]] = field(default_factory=list)
     error: Optional[Tuple[str, str]] = None  # (stage, message)
     native_seconds: float = 0.0
     worker_seconds: float = 0.0
@@ -308,8 +343,9 @@ def analyse_file(task: FileTask) -> FileOutcome:
             report = parse_report(report_text)
             outcome.windows = list(_window_rows(task.file, report))
             outcome.events = list(_event_rows(task.file, report))
+            outcome.recording_events = list(_recording_event_rows(task.file, report))
         except Exception as error:  # noqa: BLE001 - a report this table layout does not fit
-            outcome.windows, outcome.events = [], []
+            outcome.windows, outcome.events, outcome.recording_events = [], [], []
             outcome.error = (STAGE_ANALYSE, f"cannot tabulate the report: {type(error).__name__}: {error}")
     outcome.worker_seconds = time.perf_counter() - began
     return outcome
@@ -493,6 +529,7 @@ class BatchResult:
     wall_seconds: float
     native_seconds: float  # summed over files: time inside the analysis calls
     worker_seconds: float  # summed over files: reading, analysing and tabulating
+    recording_events: int = 0
 
     @property
     def succeeded(self) -> int:
@@ -675,12 +712,14 @@ def run_batch(
             opened.append(windows_table)
             events_table = table_kind(out / f"events{extension}", EVENT_COLUMNS)
             opened.append(events_table)
+            recording_events_table = table_kind(out / f"recording_events{extension}", RECORDING_EVENT_COLUMNS)
+            opened.append(recording_events_table)
             errors_table = _CsvTable(out / "errors.csv", ERROR_COLUMNS)
             opened.append(errors_table)
         except OSError as error:
             raise BatchError(f"cannot write into {out}: {_describe(error)}") from error
 
-        counts = {"windows": 0, "events": 0}
+        counts = {"windows": 0, "events": 0, "recording_events": 0}
         errors: List[Tuple[str, str, str]] = []
         native = worker = 0.0
         next_index = 0
@@ -697,8 +736,10 @@ def run_batch(
                 else:
                     windows_table.write(outcome.windows)
                     events_table.write(outcome.events)
+                    recording_events_table.write(outcome.recording_events)
                     counts["windows"] += len(outcome.windows)
                     counts["events"] += len(outcome.events)
+                    counts["recording_events"] += len(outcome.recording_events)
                 next_index += 1
 
         if bar is not None:
@@ -736,8 +777,10 @@ def run_batch(
         tables={
             "windows": out / f"windows{extension}",
             "events": out / f"events{extension}",
+            "recording_events": out / f"recording_events{extension}",
             "errors": out / "errors.csv",
         },
+        recording_events=counts["recording_events"],
         wall_seconds=time.perf_counter() - began,
         native_seconds=native,
         worker_seconds=worker,
@@ -757,8 +800,9 @@ examples:
 
 Folders are searched recursively for .csv, .json and .hea (WFDB) files. The
 results are OUTDIR/windows.csv (one row per window), OUTDIR/events.csv (one
-row per acceleration, deceleration and contraction) and OUTDIR/errors.csv
-(one row per file that failed). A failed file does not stop the batch: the
+row per acceleration, deceleration and contraction of each window),
+OUTDIR/recording_events.csv (each event of a recording once, however many
+windows saw it) and OUTDIR/errors.csv (one row per file that failed). A failed file does not stop the batch: the
 exit status is 0 once the batch has run, and the summary on standard error
 says how many files failed. JSON requests carry their own analysis options.
 """
@@ -800,7 +844,7 @@ def add_batch_command(commands) -> None:
         metavar="ADDRESS",
         help="run on a Dask distributed cluster: a scheduler address, or 'local' for a local cluster",
     )
-    batch.add_argument("--parquet", action="store_true", help="write windows and events as Parquet (needs pyarrow)")
+    batch.add_argument("--parquet", action="store_true", help="write the windows and event tables as Parquet (needs pyarrow)")
     batch.add_argument("--no-progress", action="store_true", help="no progress bar, even on a terminal")
     from corvane.report_commands import add_option_flags
 

@@ -61,10 +61,16 @@ def _add_evaluate(commands) -> None:
     add_evaluate_command(commands)
 
 
+def _add_review(commands) -> None:
+    from corvane.report_commands import add_review_command
+
+    add_review_command(commands)
+
+
 # Each subcommand registers itself here: a function that adds its parser to the
 # subparsers object and sets `handler` (called with the parsed arguments,
 # returning the exit status).
-SUBCOMMANDS = [_add_analyze, _add_batch, _add_report_commands, _add_evaluate]
+SUBCOMMANDS = [_add_analyze, _add_batch, _add_report_commands, _add_evaluate, _add_review]
 
 
 def _build_parser() -> argparse.ArgumentParser:

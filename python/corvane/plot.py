@@ -6,18 +6,24 @@
     figure = plot_recording(read_csv_recording(text), report, paper_speed=1)
     save_figure(figure, "trace.png")
 
-The figure has three panels sharing one time axis (minutes from the first
-sample): a strip with each window's category and alert level, the fetal heart
-rate on a 50–210 bpm grid with the 110–160 bpm band shaded, the maternal rate
-in a second colour, each window's baseline, and the accelerations and
-decelerations shaded by kind; and the TOCO panel (0–100) with the contraction
-peaks marked. The paper speed (1 or 3 cm/min) sets the figure's width.
+The figure has three panels sharing one time axis (clock time as the monitor
+recorded it, or minutes from the first sample): a strip with each window's
+category and alert level; the fetal heart rate on a 50–210 bpm grid (extended
+downward when the trace falls below 50) with the 110–160 bpm band shaded,
+the maternal rate in a second colour, each window's baseline, the
+accelerations and decelerations shaded by kind, and the seconds the analysis
+counted as suspected maternal capture or as without fetal signal shaded; and
+the TOCO panel (0–100) with the contraction peaks marked, or the words
+"no TOCO signal" when TOCO is absent or flat. The paper speed (1 or 3 cm/min)
+sets the figure's width; the title says which windows the findings come from.
 
-Without a window number the whole recording is drawn. Rolling windows
-overlap, so one physical event is usually reported by several windows; the
-trace shows each event once, as the newest window that reports it measured it
-(see :func:`merged_events`). With a window number, only that window's span and
-its own findings are drawn.
+Without a window number the whole recording is drawn with the recording's
+events (:meth:`Report.recording_events`), each once and whole: where windows
+report overlapping versions of one event (one cut short by a window's edge,
+another whole), the whole, longest one is drawn (see :func:`drawn_events`).
+A baseline is drawn over the last 10 minutes of its window, except over the
+seconds without fetal signal. With a window number, only that window's span
+and its own findings are drawn.
 
 matplotlib is an optional dependency (``pip install corvane[plot]``); figures
 are drawn with the Agg canvas, without pyplot and its global state.
@@ -25,14 +31,50 @@ are drawn with the Agg canvas, without pyplot and its global state.
 
 from __future__ import annotations
 
+import datetime as _dt
 import math
 import os
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple, Union
 
+from corvane._events import RecordingEvent
+from corvane._layout import (
+    ALERT_STYLE,
+    BAND_COLOUR,
+    BASELINE_COLOUR,
+    CAPTURE_COLOUR,
+    CAPTURE_LABEL,
+    CATEGORY_STYLE,
+    CONTRACTION_COLOUR,
+    FETAL_COLOUR,
+    FHR_GRID_STEP,
+    FHR_NORMAL_BAND,
+    MATERNAL_COLOUR,
+    NO_SIGNAL_COLOUR,
+    NO_SIGNAL_LABEL,
+    NO_TOCO_TEXT,
+    NORMAL_BAND_LABEL,
+    SECONDS_PER_MINUTE,
+    TOCO_COLOUR,
+    TOCO_RANGE,
+    Quality,
+    Tile,
+    baseline_segments,
+    drawn_events,
+    event_colour,
+    event_label,
+    events_to_draw,
+    fhr_range,
+    flat_toco_runs,
+    quality_runs,
+    select_window,
+    time_range,
+    window_tiles,
+)
+from corvane._windows import findings_scope, window_bounds
 from corvane.recording import Recording
-from corvane.report import AccelerationEvent, ContractionEvent, DecelerationEvent, Report, Window
-from corvane.timestamps import epoch_seconds
+from corvane.report import Report, Window
+from corvane.timestamps import epoch_seconds, parse_timestamp
 
 if TYPE_CHECKING:  # pragma: no cover
     from matplotlib.axes import Axes
@@ -40,8 +82,8 @@ if TYPE_CHECKING:  # pragma: no cover
 
 __all__ = [
     "PAPER_SPEEDS",
-    "PlacedEvent",
-    "merged_events",
+    "TIME_AXES",
+    "drawn_events",
     "plot_recording",
     "save_figure",
     "select_window",
@@ -50,24 +92,22 @@ __all__ = [
 _MATPLOTLIB_MISSING = "matplotlib is needed for plots: install corvane[plot]"
 
 PAPER_SPEEDS = (1, 3)  # cm of paper per minute (Europe 1, North America 3)
+TIME_AXES = ("clock", "minutes")
 SAVE_FORMATS = ("png", "svg", "pdf")
 _PNG_DPI = 100
 
 _CM_PER_INCH = 2.54
-_SECONDS_PER_MINUTE = 60.0
-# The baseline of a window is estimated over its last 10 minutes.
-_BASELINE_SPAN_SECONDS = 600.0
+_SECONDS_PER_DAY = 86400
 # Rows further apart than this are not joined by the trace line.
 _TRACE_GAP_SECONDS = 3.0
 # Panel ranges and grid steps, as on CTG paper.
-_FHR_RANGE = (50.0, 210.0)
-_FHR_NORMAL_BAND = (110.0, 160.0)
-_FHR_MINOR_STEP, _FHR_MAJOR_STEP = 10.0, 20.0
-_TOCO_RANGE = (0.0, 100.0)
 _TOCO_MINOR_STEP, _TOCO_MAJOR_STEP = 10.0, 20.0
+_FHR_MAJOR_STEP = 20.0
+# The words are written on stretches at least this wide, once per this much paper.
+_NO_TOCO_MIN_CM, _NO_TOCO_REPEAT_CM = 3.5, 25.0
 # Figure layout in inches: margins, panel heights, the legend below.
 _LEFT_IN, _RIGHT_IN = 1.1, 0.3
-_TOP_IN, _BOTTOM_IN = 0.45, 0.75
+_TOP_IN, _BOTTOM_IN = 0.45, 0.9
 _LEGEND_ROW_IN, _LEGEND_ENTRY_IN, _LEGEND_MARGIN_IN = 0.19, 2.3, 0.08
 _STRIP_IN, _FHR_IN, _TOCO_IN, _GAP_IN = 0.5, 3.6, 1.7, 0.12
 _MIN_PLOT_WIDTH_IN = 6.0
@@ -83,140 +123,66 @@ _TIME_STEPS_MIN = (1 / 6, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 240, 480, 960, 1440
 _MAX_GRID_LINES = 900
 # A strip label is written inside its span only when it fits.
 _STRIP_LABEL_MIN_CM = 1.4
-_EMPTY_SPAN_SECONDS = 600.0
+# A tick this close to the left edge of the paper still counts as on it.
+_TICK_TOLERANCE_MIN = 1e-6
 
 _PAPER = "#fffdf8"
 _GRID_MINOR = "#f3c9c3"
 _GRID_MAJOR = "#e0968c"
-_FETAL_COLOUR = "#1a1a1a"
-_MATERNAL_COLOUR = "#1e6fd9"
-_TOCO_COLOUR = "#1a1a1a"
-_BASELINE_COLOUR = "#1b7f2a"
-_BAND_COLOUR = "#d9ecd0"
+_QUALITY_ALPHA = 0.25
+_HATCH_ALPHA = 0.8
 _EVENT_ALPHA = 0.32
-_ACCELERATION_COLOUR = "#00a69c"
-_DECELERATION_COLOURS = {
-    "variable": "#ff9800",
-    "early": "#fdd835",
-    "late": "#e53935",
-    "prolonged": "#8e24aa",
-    "gradual_unclassified": "#8d6e63",
-}
-_CONTRACTION_COLOUR = "#c2185b"
 _DARK_STRIP_COLOURS = ("#e53935", "#c62828")
-_CATEGORY_STYLE = {
-    "category_i": ("#66bb6a", "cat I", "category I"),
-    "category_ii": ("#ffca28", "cat II", "category II"),
-    "category_iii": ("#e53935", "cat III", "category III"),
-    "unclassified": ("#bdbdbd", "unclassified", "unclassified"),
-}
-_ALERT_STYLE = {
-    "none": ("#eeeeee", "none", "alert: none"),
-    "warning": ("#fff176", "warning", "alert: warning"),
-    "urgent_review": ("#ffa726", "urgent review", "alert: urgent review"),
-    "critical": ("#c62828", "critical", "alert: critical"),
-    "data_quality": ("#90a4ae", "data quality", "alert: data quality"),
-}
-
-Event = Union[AccelerationEvent, DecelerationEvent, ContractionEvent]
-
-
-@dataclass(frozen=True)
-class PlacedEvent:
-    """One event to draw: its family ("acceleration", "deceleration",
-    "contraction"), the number of the window it comes from, the event, and its
-    start and end in seconds from the first sample."""
-
-    family: str
-    window: int
-    event: Event
-    start: float
-    end: float
 
 
 # ---------------------------------------------------------------------------
 # What to draw (no matplotlib needed)
 
 
-def select_window(report: Report, window: Optional[int]) -> List[Tuple[int, Window]]:
-    """The numbered windows to draw: all of them, or the one numbered `window`
-    (0 = first, negative numbers count from the end as in Python)."""
-    numbered = list(enumerate(report.windows))
-    if window is None:
-        return numbered
-    count = len(numbered)
-    if not -count <= window < count:
-        plural = "window" if count == 1 else "windows"
-        raise ValueError(f"window {window} is out of range: the report has {count} {plural}")
-    return [numbered[window]]
-
-
-def _events_of(window: Window) -> Iterable[Tuple[str, Event]]:
-    for acceleration in window.acceleration_events:
-        yield "acceleration", acceleration
-    for deceleration in window.deceleration_events:
-        yield "deceleration", deceleration
-    for contraction in window.contraction_events:
-        yield "contraction", contraction
-
-
-def _overlaps(start: float, end: float, taken: Sequence[Tuple[float, float]]) -> bool:
-    return any(start <= other_end and other_start <= end for other_start, other_end in taken)
-
-
-def merged_events(
-    windows: Sequence[Tuple[int, Window]], offset_of: Any
-) -> List[PlacedEvent]:
-    """The events of the given windows, each physical event once.
-
-    Windows are visited from the newest back; an event is kept unless a newer
-    window already gave an event of the same family overlapping it in time (a
-    deceleration may change kind between windows, e.g. from gradual to late
-    once its contraction is seen, so kinds are not compared). `offset_of` maps
-    a timestamp text to seconds from the first sample, or None; events whose
-    times cannot be read are left out. The result is in time order."""
-    taken: Dict[str, List[Tuple[float, float]]] = {"acceleration": [], "deceleration": [], "contraction": []}
-    placed: List[PlacedEvent] = []
-    for number, window in reversed(list(windows)):
-        fresh: List[PlacedEvent] = []
-        for family, event in _events_of(window):
-            start, end = offset_of(event.start), offset_of(event.end)
-            if start is None or end is None or _overlaps(start, end, taken[family]):
-                continue
-            fresh.append(PlacedEvent(family, number, event, start, end))
-        # Events of one window never supersede each other.
-        for item in fresh:
-            taken[item.family].append((item.start, item.end))
-        placed.extend(fresh)
-    placed.sort(key=lambda item: (item.start, item.end))
-    return placed
+# ---------------------------------------------------------------------------
+# The time axis
 
 
 @dataclass(frozen=True)
-class _Span:
-    number: int
-    window: Window
-    start: float
-    end: float
+class _TimeAxis:
+    """Maps seconds from the first sample to the x coordinate: minutes, counted
+    from the first sample or (clock time) from midnight of its date."""
+
+    clock: bool
+    shift_seconds: float
+    first_date: Optional[_dt.date]
+
+    def x(self, seconds: float) -> float:
+        return (seconds + self.shift_seconds) / SECONDS_PER_MINUTE
+
+    def label(self, x: float, first_label: bool, with_seconds: bool) -> str:
+        """The tick text at `x`: minutes, or the time of day with the date
+        under the first label and under each midnight."""
+        if not self.clock or self.first_date is None:
+            return f"{x:g}"
+        day, second = divmod(round(x * SECONDS_PER_MINUTE), _SECONDS_PER_DAY)
+        text = f"{second // 3600:02d}:{second % 3600 // 60:02d}"
+        if with_seconds:
+            text += f":{second % 60:02d}"
+        if first_label or second == 0:
+            text += "\n" + (self.first_date + _dt.timedelta(days=day)).isoformat()
+        return text
 
 
-def _window_spans(
-    windows: Sequence[Tuple[int, Window]], offset_of: Any, since_previous: bool
-) -> List[_Span]:
-    """Each window's span in seconds; with `since_previous` a window starts
-    where the previous one ended, so that overlapping rolling windows tile."""
-    spans: List[_Span] = []
-    previous_end: Optional[float] = None
-    for number, window in windows:
-        start, end = offset_of(window.window_start), offset_of(window.window_end)
-        if start is None or end is None:
-            continue
-        if since_previous and previous_end is not None:
-            start = max(start, previous_end)
-        previous_end = end
-        if end > start or (end == start and not spans):
-            spans.append(_Span(number, window, start, end))
-    return spans
+def _time_axis(report: Report, recording: Recording, time_axis: str) -> _TimeAxis:
+    if time_axis not in TIME_AXES:
+        raise ValueError(f"time axis must be 'clock' or 'minutes', not {time_axis!r}")
+    first = parse_timestamp(report.input.start_timestamp or "")
+    if time_axis == "minutes" or recording.origin_epoch_seconds is None:
+        return _TimeAxis(False, 0.0, None)
+    if first is None:  # fall back to UTC
+        wall = _dt.datetime(1970, 1, 1) + _dt.timedelta(seconds=recording.origin_epoch_seconds)
+    else:
+        # The wall clock as the monitor wrote it; the first sample of the
+        # report is the first of the recording.
+        wall = first.wall_clock
+    midnight = _dt.datetime(wall.year, wall.month, wall.day)
+    return _TimeAxis(True, (wall - midnight).total_seconds(), wall.date())
 
 
 # ---------------------------------------------------------------------------
@@ -233,9 +199,9 @@ def _matplotlib() -> Any:
     return matplotlib, Figure, FigureCanvasAgg
 
 
-def _trace(seconds: Sequence[float], values: Sequence[float]) -> Tuple[List[float], List[float]]:
-    """Minutes and values with a NaN between rows further apart than the gap
-    limit, so that the line breaks where the monitor recorded nothing."""
+def _trace(axis: _TimeAxis, seconds: Sequence[float], values: Sequence[float]) -> Tuple[List[float], List[float]]:
+    """x coordinates and values with a NaN between rows further apart than the
+    gap limit, so that the line breaks where the monitor recorded nothing."""
     xs: List[float] = []
     ys: List[float] = []
     previous: Optional[float] = None
@@ -243,7 +209,7 @@ def _trace(seconds: Sequence[float], values: Sequence[float]) -> Tuple[List[floa
         if previous is not None and second - previous > _TRACE_GAP_SECONDS:
             xs.append(math.nan)
             ys.append(math.nan)
-        xs.append(second / _SECONDS_PER_MINUTE)
+        xs.append(axis.x(second))
         ys.append(value)
         previous = second
     return xs, ys
@@ -276,60 +242,32 @@ def _value_grid(axes: "Axes", ticker: Any, limits: Tuple[float, float], minor: f
     axes.yaxis.set_minor_locator(ticker.MultipleLocator(minor))
 
 
-def _time_range(recording: Recording, spans: Sequence[_Span], selected: bool) -> Tuple[float, float]:
-    ends = [span.end for span in spans]
-    starts = [span.start for span in spans]
-    if not selected and recording.seconds:
-        starts.append(recording.seconds[0])
-        ends.append(recording.seconds[-1])
-    if not starts:
-        return 0.0, _EMPTY_SPAN_SECONDS
-    start, end = min(starts), max(ends)
-    if end <= start:
-        end = start + _SECONDS_PER_MINUTE
-    return start, end
-
-
-def _placed_events(
-    chosen: Sequence[Tuple[int, Window]], offset_of: Any, selected: bool
-) -> List[PlacedEvent]:
-    """The events to draw: one window's own, or the merged events of all."""
-    if not selected:
-        return merged_events(chosen, offset_of)
-    placed: List[PlacedEvent] = []
-    for number, window in chosen:
-        for family, event in _events_of(window):
-            start, end = offset_of(event.start), offset_of(event.end)
-            if start is not None and end is not None:
-                placed.append(PlacedEvent(family, number, event, start, end))
-    return placed
-
-
-def _draw_events(fhr: "Axes", toco: "Axes", placed: Sequence[PlacedEvent], offset_of: Any) -> None:
+def _draw_events(
+    fhr: "Axes", toco: "Axes", events: Sequence[RecordingEvent], offset_of: Any, axis: _TimeAxis, toco_top: float
+) -> None:
     """Accelerations and decelerations as shaded spans of the heart-rate panel
     (gid "<kind>-<n>"), contraction peaks as markers on the TOCO panel."""
     counts: Dict[str, int] = {}
     peaks_x: List[float] = []
     peaks_y: List[float] = []
-    for item in placed:
-        event = item.event
-        if isinstance(event, ContractionEvent):
-            peak = offset_of(event.peak)
-            if peak is not None:
-                peaks_x.append(peak / _SECONDS_PER_MINUTE)
-                peaks_y.append(min(event.peak_toco, _TOCO_RANGE[1]))
+    for event in events:
+        start, end = offset_of(event.start), offset_of(event.end)
+        if start is None or end is None:
             continue
-        if isinstance(event, DecelerationEvent):
-            key, colour = f"deceleration-{event.kind}", _DECELERATION_COLOURS[event.kind]
-            label = f"{event.kind.replace('_', ' ')} deceleration"
-        else:
-            key, colour, label = "acceleration", _ACCELERATION_COLOUR, "acceleration"
+        if event.kind == "contraction":
+            peak = offset_of(event.peak or "")
+            if peak is not None and event.peak_toco is not None:
+                peaks_x.append(axis.x(peak))
+                peaks_y.append(min(event.peak_toco, toco_top))
+            continue
+        key = "acceleration" if event.kind == "acceleration" else f"deceleration-{event.deceleration_kind}"
+        colour, label = event_colour(event), event_label(event)
         number = counts.get(key, 0)
         counts[key] = number + 1
         fhr.axvspan(
-            item.start / _SECONDS_PER_MINUTE,
+            axis.x(start),
             # A zero-length event still gets one second of paper.
-            max(item.end, item.start + 1.0) / _SECONDS_PER_MINUTE,
+            axis.x(max(end, start + 1.0)),
             color=colour,
             alpha=_EVENT_ALPHA,
             linewidth=0,
@@ -344,39 +282,97 @@ def _draw_events(fhr: "Axes", toco: "Axes", placed: Sequence[PlacedEvent], offse
             linestyle="none",
             marker="v",
             markersize=7,
-            color=_CONTRACTION_COLOUR,
+            color=CONTRACTION_COLOUR,
             zorder=4,
             label="contraction peak",
             gid="contraction-peaks",
         )
 
 
-def _draw_traces(fhr: "Axes", toco: "Axes", recording: Recording, channel: str) -> None:
+def _with_alpha(colour: str, alpha: float) -> Tuple[float, float, float, float]:
+    red, green, blue = (int(colour[index : index + 2], 16) / 255 for index in (1, 3, 5))
+    return red, green, blue, alpha
+
+
+def _draw_no_toco(toco: "Axes", found: Sequence[Tuple[float, float]], axis: _TimeAxis, cm_per_minute: float) -> None:
+    """ "no TOCO signal" written over each absent or flat stretch, repeated
+    along long stretches so that it is in sight wherever the paper is read."""
+    for start, end in found:
+        width_cm = (end - start) / SECONDS_PER_MINUTE * cm_per_minute
+        if width_cm < _NO_TOCO_MIN_CM:
+            continue
+        count = max(1, int(width_cm // _NO_TOCO_REPEAT_CM))
+        for index in range(count):
+            middle = start + (end - start) * (index + 0.5) / count
+            toco.text(
+                axis.x(middle),
+                (TOCO_RANGE[0] + TOCO_RANGE[1]) / 2,
+                NO_TOCO_TEXT,
+                ha="center",
+                va="center",
+                fontsize=11,
+                color="#555555",
+                gid="no-toco-signal",
+            )
+
+
+def _drawquality_runs(fhr: "Axes", quality: Quality, axis: _TimeAxis) -> None:
+    """The seconds without fetal signal and those of suspected maternal
+    capture, shaded over the whole height of the heart-rate panel."""
+    low, high = fhr.get_ylim()
+    for runs_found, colour, hatch, label, gid in (
+        (quality.no_signal, NO_SIGNAL_COLOUR, None, NO_SIGNAL_LABEL, "shade-no-signal"),
+        # Hatched, so that events shaded over it keep their colour.
+        (quality.capture, CAPTURE_COLOUR, "////", CAPTURE_LABEL, "shade-capture"),
+    ):
+        if not runs_found:
+            continue
+        fhr.broken_barh(
+            [(axis.x(start), axis.x(end) - axis.x(start)) for start, end in runs_found],
+            (low, high - low),
+            facecolors=_with_alpha(colour, _QUALITY_ALPHA),
+            edgecolors=_with_alpha(colour, _HATCH_ALPHA),
+            hatch=hatch,
+            linewidth=0,
+            zorder=0.6,
+            label=label,
+            gid=gid,
+        )
+
+
+def _draw_traces(fhr: "Axes", toco: "Axes", recording: Recording, channel: str, axis: _TimeAxis) -> None:
     if not len(recording):
         return
     maternal = recording.signal("hrm")
     if any(not math.isnan(value) for value in maternal):
-        xs, ys = _trace(recording.seconds, maternal)
-        fhr.plot(xs, ys, color=_MATERNAL_COLOUR, linewidth=0.5, zorder=2, label="maternal HR", gid="trace-maternal")
-    xs, ys = _trace(recording.seconds, recording.signal(channel))
-    fhr.plot(xs, ys, color=_FETAL_COLOUR, linewidth=0.75, zorder=3, label=f"fetal HR ({channel})", gid="trace-fetal")
-    xs, ys = _trace(recording.seconds, recording.signal("toco"))
-    toco.plot(xs, ys, color=_TOCO_COLOUR, linewidth=0.75, zorder=3, label="TOCO", gid="trace-toco")
+        xs, ys = _trace(axis, recording.seconds, maternal)
+        fhr.plot(xs, ys, color=MATERNAL_COLOUR, linewidth=0.5, zorder=2, label="maternal HR", gid="trace-maternal")
+    xs, ys = _trace(axis, recording.seconds, recording.signal(channel))
+    fhr.plot(xs, ys, color=FETAL_COLOUR, linewidth=0.75, zorder=3, label=f"fetal HR ({channel})", gid="trace-fetal")
+    xs, ys = _trace(axis, recording.seconds, recording.signal("toco"))
+    toco.plot(xs, ys, color=TOCO_COLOUR, linewidth=0.75, zorder=3, label="TOCO", gid="trace-toco")
 
 
-def _draw_baselines(fhr: "Axes", spans: Sequence[_Span]) -> None:
+def _draw_baselines(fhr: "Axes", spans: Sequence[Tile], no_signal: Sequence[Tuple[float, float]], axis: _TimeAxis) -> None:
     """Each window's baseline over the last 10 minutes it was estimated from,
-    clipped to the window's span on the strip (so rolling windows tile)."""
+    clipped to the window's span on the strip (so rolling windows tile), and
+    broken where there is no fetal signal."""
     first_drawn = True
     for span in spans:
         baseline = span.window.baseline_bpm
         if baseline is None:
             continue
-        first = max(span.start, span.end - _BASELINE_SPAN_SECONDS)
+        xs: List[float] = []
+        ys: List[float] = []
+        for start, end in baseline_segments(span, no_signal):
+            xs += [axis.x(start), axis.x(end), math.nan]
+            ys += [baseline, baseline, math.nan]
+        if not xs:
+            continue
         fhr.plot(
-            [first / _SECONDS_PER_MINUTE, span.end / _SECONDS_PER_MINUTE],
-            [baseline, baseline],
-            color=_BASELINE_COLOUR,
+            xs[:-1],
+            ys[:-1],
+            color=BASELINE_COLOUR,
             linewidth=2.4,
             alpha=0.9,
             linestyle=(0, (4, 2)),
@@ -387,7 +383,7 @@ def _draw_baselines(fhr: "Axes", spans: Sequence[_Span]) -> None:
         first_drawn = False
 
 
-def _draw_strip(strip: "Axes", spans: Sequence[_Span], cm_per_minute: float) -> Dict[str, Any]:
+def _draw_strip(strip: "Axes", spans: Sequence[Tile], cm_per_minute: float, axis: _TimeAxis) -> Dict[str, Any]:
     """Category (upper row) and alert level (lower row) of each window; returns
     the legend patches of the colours used."""
     from matplotlib.patches import Patch
@@ -398,15 +394,15 @@ def _draw_strip(strip: "Axes", spans: Sequence[_Span], cm_per_minute: float) -> 
     strip.set_yticklabels(["alert", "category"])
     strip.grid(False, axis="y")
     for span in spans:
-        left, right = span.start / _SECONDS_PER_MINUTE, span.end / _SECONDS_PER_MINUTE
+        left, right = axis.x(span.start), axis.x(span.end)
         rows = (
-            ("category", 1, _CATEGORY_STYLE[span.window.classification]),
-            ("alert", 0, _ALERT_STYLE[span.window.alert_level]),
+            ("category", 1, CATEGORY_STYLE[span.window.classification]),
+            ("alert", 0, ALERT_STYLE[span.window.alert_level]),
         )
         for name, row, (colour, text, legend) in rows:
             strip.axvspan(
                 left,
-                max(right, left + 1 / _SECONDS_PER_MINUTE),
+                max(right, left + 1 / SECONDS_PER_MINUTE),
                 ymin=row / 2 + 0.04,
                 ymax=(row + 1) / 2 - 0.04,
                 color=colour,
@@ -429,15 +425,18 @@ def _draw_strip(strip: "Axes", spans: Sequence[_Span], cm_per_minute: float) -> 
 
 
 def _title(report: Report, chosen: Sequence[Tuple[int, Window]], selected: bool, paper_speed: float) -> str:
-    title = f"{report.channel} · {report.analysis_mode}"
-    if report.requested_window_minutes is not None:
-        title += f" {report.requested_window_minutes}-min windows every {report.step_seconds} s"
     if selected and chosen:
         number, shown = chosen[0]
-        title += f" · window {number}: {shown.window_start} – {shown.window_end}"
-    elif not report.windows:
-        title += " · no analysis window"
-    return title + f" · paper {paper_speed:g} cm/min"
+        scope = f"findings from window {number} only: {shown.window_start} – {shown.window_end}"
+    else:
+        scope = findings_scope(report)
+    return f"{report.channel} · {scope} · paper {paper_speed:g} cm/min"
+
+
+def _time_label(report: Report, axis: _TimeAxis) -> str:
+    if axis.clock:
+        return "clock time as recorded (date under the first tick and at midnight)"
+    return f"minutes from {report.input.start_timestamp or 'the first sample'} (first sample)"
 
 
 def plot_recording(
@@ -446,25 +445,30 @@ def plot_recording(
     *,
     window: Optional[int] = None,
     paper_speed: float = 1,
+    time_axis: str = "clock",
 ) -> "Figure":
     """Draw the recording and its report; returns a matplotlib Figure (Agg).
 
     `window` selects one window (0 = first, -1 = last) instead of the whole
-    recording; `paper_speed` is the paper speed in cm/min (1 or 3)."""
+    recording; `paper_speed` is the paper speed in cm/min (1 or 3);
+    `time_axis` labels the time axis with the clock time the monitor recorded
+    ("clock") or minutes from the first sample ("minutes")."""
     if paper_speed not in PAPER_SPEEDS:
         raise ValueError(f"paper speed must be 1 or 3 cm/min, not {paper_speed}")
+    axis = _time_axis(report, recording, time_axis)
     _, figure_class, canvas_class = _matplotlib()
     from matplotlib import ticker
 
     chosen = select_window(report, window)
     selected = window is not None
+    bounds = window_bounds(report)
 
     def offset_of(text: str) -> Optional[float]:
         return recording.offset_of(epoch_seconds(text))
 
-    spans = _window_spans(chosen, offset_of, since_previous=not selected)
-    start_s, end_s = _time_range(recording, spans, selected)
-    minutes = (end_s - start_s) / _SECONDS_PER_MINUTE
+    spans = window_tiles(chosen, offset_of, since_previous=not selected)
+    start_s, end_s = time_range(recording, spans, selected)
+    minutes = (end_s - start_s) / SECONDS_PER_MINUTE
     plot_width = min(max(minutes * paper_speed / _CM_PER_INCH, _MIN_PLOT_WIDTH_IN), _MAX_PLOT_WIDTH_IN)
     minutes_per_cm = minutes / (plot_width * _CM_PER_INCH)
     width = _LEFT_IN + plot_width + _RIGHT_IN
@@ -483,29 +487,37 @@ def plot_recording(
     strip = figure.add_subplot(grid[0])
     fhr = figure.add_subplot(grid[1], sharex=strip)
     toco = figure.add_subplot(grid[2], sharex=strip)
+    major_minutes = _time_step(minutes_per_cm, _LABEL_SPACING_CM, minutes)
     for axes, gid in ((strip, "panel-strip"), (fhr, "panel-fhr"), (toco, "panel-toco")):
         axes.set_gid(gid)
-        _paper_grid(
-            axes,
-            ticker,
-            _time_step(minutes_per_cm, _MINOR_GRID_CM, minutes),
-            _time_step(minutes_per_cm, _LABEL_SPACING_CM, minutes),
+        _paper_grid(axes, ticker, _time_step(minutes_per_cm, _MINOR_GRID_CM, minutes), major_minutes)
+    _value_grid(fhr, ticker, fhr_range(recording, report.channel, start_s, end_s), FHR_GRID_STEP, _FHR_MAJOR_STEP)
+    _value_grid(toco, ticker, TOCO_RANGE, _TOCO_MINOR_STEP, _TOCO_MAJOR_STEP)
+    strip.set_xlim(axis.x(start_s), axis.x(end_s))
+    view_start = axis.x(start_s) - _TICK_TOLERANCE_MIN
+    toco.xaxis.set_major_formatter(
+        ticker.FuncFormatter(
+            lambda x, _position: axis.label(
+                x, first_label=view_start <= x < view_start + major_minutes, with_seconds=major_minutes < 1
+            )
         )
-    _value_grid(fhr, ticker, _FHR_RANGE, _FHR_MINOR_STEP, _FHR_MAJOR_STEP)
-    _value_grid(toco, ticker, _TOCO_RANGE, _TOCO_MINOR_STEP, _TOCO_MAJOR_STEP)
-    strip.set_xlim(start_s / _SECONDS_PER_MINUTE, end_s / _SECONDS_PER_MINUTE)
+    )
     for axes in (strip, fhr):
         axes.tick_params(axis="x", labelbottom=False)
-    fhr.axhspan(*_FHR_NORMAL_BAND, color=_BAND_COLOUR, alpha=0.55, zorder=0.5, label="normal band 110–160 bpm", gid="fhr-band")
+    fhr.axhspan(*FHR_NORMAL_BAND, color=BAND_COLOUR, alpha=0.55, zorder=0.5, label=NORMAL_BAND_LABEL, gid="fhr-band")
     fhr.set_ylabel(f"FHR ({report.channel}), bpm")
     toco.set_ylabel("TOCO")
-    toco.set_xlabel(f"minutes from {report.input.start_timestamp or 'the first sample'} (first sample)")
+    toco.set_xlabel(_time_label(report, axis))
     strip.set_title(_title(report, chosen, selected, paper_speed), loc="left", fontsize=9)
 
-    _draw_events(fhr, toco, _placed_events(chosen, offset_of, selected), offset_of)
-    _draw_traces(fhr, toco, recording, report.channel)
-    _draw_baselines(fhr, spans)
-    strip_handles = _draw_strip(strip, spans, 1.0 / minutes_per_cm)
+    selected_bounds = bounds[chosen[0][0]] if selected and chosen and bounds is not None else None
+    quality = quality_runs(recording, report.channel, selected_bounds)
+    _drawquality_runs(fhr, quality, axis)
+    _draw_events(fhr, toco, events_to_draw(report, chosen, bounds, selected), offset_of, axis, TOCO_RANGE[1])
+    _draw_traces(fhr, toco, recording, report.channel, axis)
+    _draw_baselines(fhr, spans, quality.no_signal, axis)
+    _draw_no_toco(toco, flat_toco_runs(recording, spans, start_s, end_s), axis, 1.0 / minutes_per_cm)
+    strip_handles = _draw_strip(strip, spans, 1.0 / minutes_per_cm, axis)
 
     handles: List[Any] = []
     labels: List[str] = []

@@ -30,10 +30,13 @@ from typing import IO, TYPE_CHECKING, Any, Dict, List, Literal, Optional, Tuple,
 
 from corvane import _native
 from corvane._text_files import CSV_EXPORT, JSON_REQUEST, decode, read_file
+from corvane._events import RECORDING_EVENT_COLUMNS, RecordingEvent, recording_events
 from corvane.timestamps import parse_timestamp
 
 if TYPE_CHECKING:  # pragma: no cover
     import pandas
+
+    from corvane.recording import Recording
 
 __all__ = [
     "AccelerationEvent",
@@ -51,6 +54,7 @@ __all__ = [
     "Features",
     "InputSummary",
     "LateDecelTimingConfidence",
+    "RecordingEvent",
     "Report",
     "ReportConfig",
     "Source",
@@ -281,6 +285,36 @@ class Report:
         for column in _EVENT_NUMBER_COLUMNS:
             frame[column] = frame[column].astype("float64")
         return frame
+
+    def recording_events(self) -> Tuple[RecordingEvent, ...]:
+        """Each acceleration, deceleration and contraction of the recording
+        once, however many overlapping windows reported it: window events of
+        the same family that start in the same second and end in the same
+        second are one event (see :class:`RecordingEvent`), in time order."""
+        return recording_events(self)
+
+    def recording_events_frame(self) -> "pandas.DataFrame":
+        """:meth:`recording_events` as a data frame: one row per event, the
+        fields of :class:`RecordingEvent` as columns with ``start_time``,
+        ``peak_time`` and ``end_time`` (UTC datetimes) after the texts,
+        ``kinds_seen`` as tuples, absent values NaN / None."""
+        pandas = _import_pandas()
+        rows = [[getattr(event, name) for name in RECORDING_EVENT_COLUMNS] for event in self.recording_events()]
+        frame = pandas.DataFrame(rows, columns=list(RECORDING_EVENT_COLUMNS))
+        for column in ("start_time", "peak_time", "end_time"):
+            frame[column] = pandas.to_datetime(frame[column], utc=True)
+        for column in ("duration_seconds", "peak_bpm", "nadir_bpm", "depth_bpm", "onset_to_nadir_seconds", "peak_toco"):
+            frame[column] = frame[column].astype("float64")
+        return frame
+
+    def to_html(self, recording: Union["Recording", Source], *, title: Optional[str] = None) -> str:
+        """The interactive review page of this report as one self-contained
+        HTML text (needs ``pip install corvane[review]``). `recording` is the
+        analysed recording: a :class:`~corvane.recording.Recording`, or the
+        CSV export or JSON request as a path, text or file object."""
+        from corvane._review import review_page
+
+        return review_page(self, recording, title=title)
 
     def __repr__(self) -> str:
         return (

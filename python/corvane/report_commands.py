@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import sys
 from pathlib import Path
-from typing import Any, List, Tuple
+from typing import Any, Callable, List, Optional, Tuple
 
 from corvane._cli_input import CommandError, check_options, header_hint, read_input, recording_warnings, warn
 from corvane.report import Report
@@ -35,17 +35,28 @@ examples:
 _PLOT_EXAMPLES = """\
 examples:
   corvane plot recording.csv -o trace.png
-  corvane plot recording.csv -o trace.svg --paper-speed 3
-  corvane plot recording.csv --window-min 20 --step-sec 300 -o rolling.pdf
-  corvane plot recording.csv --window-min 20 --step-sec 300 --window -1 -o last.png
+  corvane plot recording.csv -o trace.svg --paper-speed 3 --minutes
+  corvane plot recording.csv --window-min 10 --step-sec 60 -o rolling.pdf
+  corvane plot recording.csv --window -1 -o last.png
+  corvane plot recording.csv --chunk -o last30.png
   corvane plot request.json -o trace.png
 
-The trace shows the fetal heart rate on a 50-210 bpm grid (110-160 shaded) with
-the maternal rate, each window's baseline, accelerations and decelerations
-shaded by kind, TOCO with the contraction peaks, and a strip of window
-categories and alert levels. Without --window the whole recording is drawn and
-every event is shown once, as the newest window measured it.
+Without --window-min, --step-sec or --chunk a CSV export is analysed in rolling
+20-minute windows every 5 minutes, so that the findings cover the whole
+recording; the title says which windows they come from. The trace shows the
+fetal heart rate on a 50-210 bpm grid (extended below 50 when needed; 110-160
+shaded) with the maternal rate, each window's baseline, accelerations and
+decelerations shaded by kind, the seconds without fetal signal (grey) and of
+suspected maternal capture (blue), TOCO with the contraction peaks, and a strip
+of window categories and alert levels. Without --window every event of the
+recording is drawn once and whole. The time axis shows the recording's own
+clock time (--minutes: minutes from the first sample).
 """
+
+# Without a window option, plots and review pages analyse the whole recording
+# in rolling windows of this many minutes, this many seconds apart.
+_REVIEW_WINDOW_MIN = 20
+_REVIEW_STEP_SEC = 300
 
 
 def add_option_flags(parser: argparse.ArgumentParser) -> None:
@@ -147,6 +158,27 @@ def _summary(args: argparse.Namespace) -> int:
     return 0
 
 
+def _whole_recording_windows(args: argparse.Namespace) -> None:
+    """Rolling windows over the whole recording unless a window option says
+    otherwise (a JSON request carries its own options)."""
+    window_given = args.window_min is not None or args.step_sec != _DEFAULT_STEP_SEC
+    if args.chunk and window_given:
+        raise CommandError("--chunk cannot be used with --window-min or --step-sec")
+    if args.chunk and _is_json(args):
+        raise CommandError("--chunk cannot be used with a JSON request (the request carries its own options)")
+    if not args.chunk and not window_given and not _is_json(args):
+        args.window_min, args.step_sec = _REVIEW_WINDOW_MIN, _REVIEW_STEP_SEC
+
+
+def _add_whole_recording_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--chunk",
+        action="store_true",
+        help=f"analyse one chunk of the last 30 minutes, as corvane analyze does by default "
+        f"(default here: {_REVIEW_WINDOW_MIN}-minute windows every {_REVIEW_STEP_SEC // 60} minutes)",
+    )
+
+
 def _plot(args: argparse.Namespace) -> int:
     from corvane.cli import fail
 
@@ -156,9 +188,16 @@ def _plot(args: argparse.Namespace) -> int:
 
         if Path(args.output).suffix.lower().lstrip(".") not in SAVE_FORMATS:
             raise CommandError(f"cannot write {args.output}: the plot must be a .png, .svg or .pdf file")
+        _whole_recording_windows(args)
         text, is_json, report = analyse(args)
         recording = read_request_recording(text) if is_json else read_csv_recording(text)
-        figure = plot_recording(recording, report, window=args.window, paper_speed=args.paper_speed)
+        figure = plot_recording(
+            recording,
+            report,
+            window=args.window,
+            paper_speed=args.paper_speed,
+            time_axis="minutes" if args.minutes else "clock",
+        )
         try:
             save_figure(figure, args.output)
         except OSError as error:
@@ -209,4 +248,57 @@ def add_report_commands(commands: Any) -> None:
         metavar="{1,3}",
         help="paper speed in cm/min, which sets the picture's width (default 1)",
     )
+    plot.add_argument("--minutes", action="store_true", help="time axis in minutes from the first sample (default: clock time)")
+    _add_whole_recording_options(plot)
     plot.set_defaults(handler=_plot)
+
+
+# ---------------------------------------------------------------------------
+# corvane review
+
+_REVIEW_EXAMPLES = """\
+examples:
+  corvane review recording.csv -o review.html
+  corvane review recording.csv --window-min 10 --step-sec 60 -o review.html
+  corvane review request.json -o review.html
+  corvane review ctu-uhb/1002.hea -o review.html
+
+The page is one HTML file that works offline: the trace with zoom and pan on
+the recording's clock time (events, suspected maternal capture and signal loss
+shaded), a timeline of the windows coloured by category and alert level (click
+one for its findings), and the recording's events as a sortable table. Without
+--window-min, --step-sec or --chunk a CSV export or WFDB record is analysed in
+rolling 20-minute windows every 5 minutes. Needs plotly: pip install corvane[review].
+"""
+
+
+def _review(args: argparse.Namespace) -> int:
+    from corvane.cli import fail
+
+    try:
+        from corvane._review import review_page
+        from corvane.recording import read_csv_recording, read_request_recording
+
+        _whole_recording_windows(args)
+        text, is_json, report = analyse(args)
+        recording = read_request_recording(text) if is_json else read_csv_recording(text)
+        _write(args.output, review_page(report, recording, title=Path(args.file).name))
+    except (CommandError, ImportError, ValueError) as error:
+        return fail(str(error))
+    return 0
+
+
+def add_review_command(commands: Any) -> None:
+    """Register ``review`` on the subcommand parser."""
+    review = commands.add_parser(
+        "review",
+        help="write an interactive review page (one offline HTML file)",
+        description="Analyse a recording (monitor CSV export, JSON request or WFDB .hea record) and write an "
+        "interactive HTML page to review it: trace, window timeline with findings, events table.",
+        epilog=_REVIEW_EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    add_analysis_options(review)
+    review.add_argument("-o", "--output", required=True, metavar="FILE", help="the HTML page to write")
+    _add_whole_recording_options(review)
+    review.set_defaults(handler=_review)

@@ -15,7 +15,7 @@ import re
 from dataclasses import dataclass
 from typing import Optional
 
-__all__ = ["MonitorTime", "parse_timestamp", "epoch_seconds"]
+__all__ = ["MonitorTime", "parse_timestamp", "epoch_seconds", "epoch_millis"]
 
 _EPOCH = _dt.datetime(1970, 1, 1)
 _MINUTES_PER_HOUR = 60
@@ -47,6 +47,12 @@ class MonitorTime:
     def epoch_seconds(self) -> float:
         """Seconds since 1970-01-01 00:00:00 UTC."""
         return (self.wall_clock - _EPOCH).total_seconds() - self.offset_minutes * 60.0
+
+    @property
+    def epoch_millis(self) -> int:
+        """Whole milliseconds since 1970-01-01 00:00:00 UTC, exactly."""
+        wall = (self.wall_clock - _EPOCH) // _dt.timedelta(milliseconds=1)
+        return wall - self.offset_minutes * 60_000
 
     @property
     def utc(self) -> _dt.datetime:
@@ -108,3 +114,34 @@ def epoch_seconds(text: str) -> Optional[float]:
     """Seconds since 1970-01-01 UTC for a timestamp text, or None."""
     parsed = parse_timestamp(text)
     return None if parsed is None else parsed.epoch_seconds
+
+
+# The layout nearly every monitor and report text has, read without building
+# datetime objects: 2024-03-10 14:05:09 or 2024-03-10 14:05:09.250.
+_PLAIN_TEXT = re.compile(r"(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)(?:\.(\d{1,3}))?")
+_MS_PER_DAY = 86_400_000
+
+
+def _days_from_civil(year: int, month: int, day: int) -> int:
+    """Days from 1970-01-01 to a date of the proleptic Gregorian calendar
+    (a day past the month's end counts on into the next month)."""
+    year -= month <= 2
+    era = (year if year >= 0 else year - 399) // 400
+    year_of_era = year - era * 400
+    day_of_year = (153 * (month - 3 if month > 2 else month + 9) + 2) // 5 + day - 1
+    day_of_era = year_of_era * 365 + year_of_era // 4 - year_of_era // 100 + day_of_year
+    return era * 146097 + day_of_era - 719468
+
+
+def epoch_millis(text: str) -> Optional[int]:
+    """Whole milliseconds since 1970-01-01 UTC for a timestamp text, or None."""
+    plain = _PLAIN_TEXT.fullmatch(text)
+    if plain is not None:
+        year, month, day, hour, minute, second, fraction = plain.groups()
+        month, day, hour, minute, second = int(month), int(day), int(hour), int(minute), int(second)
+        if 1 <= month <= 12 and 1 <= day <= 31 and hour <= 23 and minute <= 59 and second <= 59 and year != "0000":
+            millis = int(fraction.ljust(_FRACTION_DIGITS, "0")) if fraction else 0
+            days = _days_from_civil(int(year), month, day)
+            return days * _MS_PER_DAY + ((hour * 60 + minute) * 60 + second) * 1000 + millis
+    parsed = parse_timestamp(text)
+    return None if parsed is None else parsed.epoch_millis
