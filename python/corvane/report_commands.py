@@ -86,6 +86,10 @@ def add_analysis_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--json", action="store_true", help="read FILE as a JSON analysis request whatever its name")
 
 
+def _is_json(args: argparse.Namespace) -> bool:
+    return bool(args.json) or Path(args.file).suffix.lower() == ".json"
+
+
 def analyse_text(args: argparse.Namespace) -> Tuple[str, bool, str]:
     """Read FILE and analyse it with the options given: (text, is_json, report text).
     Warnings about the recording go to standard error."""
