@@ -1,6 +1,5 @@
 #include "fhr_core/json_input/json_tokens.hpp"
 
-#include <array>
 #include <charconv>
 #include <system_error>
 
@@ -20,15 +19,6 @@ inline int hex_value(char c) {
 inline ScanError at(SyntaxError error, std::size_t j) { return {error, j + 1}; }
 // At end of input: k = len.
 inline ScanError at_end(SyntaxError error, std::string_view text) { return {error, text.size()}; }
-
-// Bytes that end a run of ordinary string bytes: the quote, the backslash,
-// control characters, and 0xED (see scan_string).
-constexpr std::array<bool, 256> kStringStops = [] {
-    std::array<bool, 256> stops{};
-    for (int c = 0; c < 0x20; ++c) stops[c] = true;
-    stops['"'] = stops['\\'] = stops[0xED] = true;
-    return stops;
-}();
 
 // The four hex digits of a \u escape at p.
 ScanError read_hex4(std::string_view text, std::size_t p, std::uint32_t& code) {
@@ -176,15 +166,14 @@ ScanError scan_number(std::string_view text, std::size_t& pos, Number& value) {
 // code point, which only raw input bytes can produce): such a string is
 // refused as a lone surrogate, after its closing quote, unless it has an
 // earlier error of its own.
-ScanError scan_string(std::string_view text, std::size_t& pos, std::string& scratch, std::string_view& value) {
+ScanError scan_string_from(std::string_view text, std::size_t& pos, std::size_t p, std::string& scratch,
+                           std::string_view& value) {
     const std::size_t n = text.size();
-    std::size_t p = pos + 1;      // after the opening quote
-    std::size_t copied = p;       // raw bytes before this are in scratch (when escaped)
+    std::size_t copied = pos + 1;  // raw bytes before this are in scratch (when escaped)
     bool escaped = false;         // scratch holds the decoded text
     bool surrogate_bytes = false;
     bool ed_before_escape = false;  // a raw 0xED right before a backslash
-    for (;;) {
-        while (p < n && !kStringStops[static_cast<unsigned char>(text[p])]) ++p;
+    for (;; p = skip_plain(text, p)) {
         if (p == n) return at_end(SyntaxError::EofString, text);
         const auto c = static_cast<unsigned char>(text[p]);
         if (c == '"') break;

@@ -9,7 +9,10 @@
 #include "fhr_core/json_input/request_reader.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -59,6 +62,22 @@ bool is_record(Expect expect) { return expect >= Expect::Request; }
 struct FieldSpec {
     std::string_view name;
     Expect type;
+    // For names of up to 7 bytes, the name and its closing quote as the 8
+    // bytes they occupy in the text, and the mask of those bytes.
+    std::uint64_t quoted = 0;
+    std::uint64_t mask = 0;
+
+    constexpr FieldSpec(std::string_view field_name, Expect field_type) : name(field_name), type(field_type) {
+        if (name.size() > 7) return;
+        std::array<char, 8> bytes{};
+        std::array<char, 8> ones{};
+        for (std::size_t i = 0; i <= name.size(); ++i) {
+            bytes[i] = i < name.size() ? name[i] : '"';
+            ones[i] = static_cast<char>(0xFF);
+        }
+        quoted = std::bit_cast<std::uint64_t>(bytes);
+        mask = std::bit_cast<std::uint64_t>(ones);
+    }
 };
 
 // The open typed containers: the four records, and the samples array.
@@ -95,14 +114,8 @@ std::string_view record_name(Kind kind) {
 }
 
 int find_field(const RecordSpec& spec, std::string_view key) {
-    if (key.empty()) return -1;
     for (int i = 0; i < spec.count; ++i) {
-        const std::string_view name = spec.fields[i].name;
-        if (name.size() != key.size()) continue;
-        // Keys are short: a plain loop beats memcmp's call.
-        std::size_t j = 0;
-        while (j < key.size() && key[j] == name[j]) ++j;
-        if (j == key.size()) return i;
+        if (spec.fields[i].name == key) return i;
     }
     return -1;
 }
@@ -311,8 +324,13 @@ private:
             const double d = value.kind == Number::Unsigned ? static_cast<double>(value.u)
                              : value.kind == Number::Signed ? static_cast<double>(value.i)
                                                             : value.d;
-            OptionalValue* fields[] = {nullptr, &sample_->hr1, &sample_->hr2, &sample_->hr3, &sample_->hrm, &sample_->toco};
-            *fields[current_field()] = d;
+            switch (current_field()) {
+                case 1: sample_->hr1 = d; break;
+                case 2: sample_->hr2 = d; break;
+                case 3: sample_->hr3 = d; break;
+                case 4: sample_->hrm = d; break;
+                default: sample_->toco = d; break;
+            }
             return Step::Next;
         }
         if (expect == Expect::U32 || expect == Expect::U8) {
@@ -338,11 +356,16 @@ private:
     // A key at p_ (its opening quote), then the colon.
     Step key() {
         std::string_view decoded;
-        if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
-        if (!in_unknown()) {
+        if (in_unknown()) {
+            if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
+        } else {
             Frame& frame = top();
             const RecordSpec& spec = spec_of(frame.kind);
-            const int field = find_field(spec, decoded);
+            int field = plain_field(spec, frame.field);
+            if (field < 0) {
+                if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
+                field = find_field(spec, decoded);
+            }
             frame.field = static_cast<std::int8_t>(field);
             if (field >= 0) {
                 const auto bit = static_cast<std::uint8_t>(1u << field);
@@ -359,6 +382,24 @@ private:
         if (text_[p_] != ':') return fail_at(SyntaxError::ExpectedColon, p_);
         ++p_;
         return Step::Value;
+    }
+
+    // The field whose short name the text at p_ holds as a plain quoted key,
+    // by one 8-byte comparison per field from the one after `last` on (keys
+    // mostly come in declaration order); p_ moves past the key. -1 otherwise.
+    int plain_field(const RecordSpec& spec, int last) {
+        if (text_.size() - p_ < 9) return -1;
+        std::uint64_t word;
+        std::memcpy(&word, text_.data() + p_ + 1, 8);
+        for (int k = 0, i = last; k < spec.count; ++k) {
+            if (++i == spec.count) i = 0;
+            const FieldSpec& field = spec.fields[i];
+            if (field.mask != 0 && (word & field.mask) == field.quoted) {
+                p_ += field.name.size() + 2;
+                return i;
+            }
+        }
+        return -1;
     }
 
     // --- after a value ------------------------------------------------------------
@@ -430,7 +471,7 @@ private:
     std::size_t p_ = 0;
     Frame frames_[3];
     std::size_t depth_ = 0;
-    std::vector<bool> unknown_;  // open containers of an unknown key's value: true for an object
+    std::vector<std::uint8_t> unknown_;  // open containers of an unknown key's value: 1 for an object
     MonitorSample* sample_ = nullptr;
     std::string scratch_;  // decoded strings that hold escapes
     std::string error_;
