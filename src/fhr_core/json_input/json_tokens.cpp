@@ -77,16 +77,17 @@ ScanError scan_number(std::string_view text, std::size_t& pos, Number& value) {
     // there are at most 19 of them.
     std::uint64_t mantissa = 0;
     std::size_t digits = 0;
-    const auto add_digit = [&](char c) {
-        if (digits == 0 && c == '0') return;
-        if (++digits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+    const auto add_digits = [&] {
+        for (; p < n && is_digit(text[p]); ++p) {
+            if (++digits <= 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[p] - '0');
+        }
     };
     const std::size_t int_start = p;
     if (text[p] == '0') {
         ++p;
         if (p < n && is_digit(text[p])) return at(SyntaxError::InvalidNumber, p);
     } else {
-        for (; p < n && is_digit(text[p]); ++p) add_digit(text[p]);
+        add_digits();
     }
     const std::size_t int_end = p;
     std::size_t frac_start = p;
@@ -95,7 +96,10 @@ ScanError scan_number(std::string_view text, std::size_t& pos, Number& value) {
         if (p == n) return at_end(SyntaxError::EofValue, text);
         if (!is_digit(text[p])) return at(SyntaxError::InvalidNumber, p);
         frac_start = p;
-        for (; p < n && is_digit(text[p]); ++p) add_digit(text[p]);
+        if (digits == 0) {
+            while (p < n && text[p] == '0') ++p;
+        }
+        add_digits();
     }
     const std::size_t frac_end = p;
     const bool nonzero = digits > 0;

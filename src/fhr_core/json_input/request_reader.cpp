@@ -63,8 +63,9 @@ struct FieldSpec {
     std::string_view name;
     Expect type;
     // For names of up to 7 bytes, the name and its closing quote as the 8
-    // bytes they occupy in the text, and the mask of those bytes.
-    std::uint64_t quoted = 0;
+    // bytes they occupy in the text, and the mask of those bytes (longer
+    // names: a pattern that never matches).
+    std::uint64_t quoted = 1;
     std::uint64_t mask = 0;
 
     constexpr FieldSpec(std::string_view field_name, Expect field_type) : name(field_name), type(field_type) {
@@ -361,7 +362,7 @@ private:
         } else {
             Frame& frame = top();
             const RecordSpec& spec = spec_of(frame.kind);
-            int field = plain_field(spec, frame.field);
+            int field = plain_field(spec);
             if (field < 0) {
                 if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
                 field = find_field(spec, decoded);
@@ -385,21 +386,18 @@ private:
     }
 
     // The field whose short name the text at p_ holds as a plain quoted key,
-    // by one 8-byte comparison per field from the one after `last` on (keys
-    // mostly come in declaration order); p_ moves past the key. -1 otherwise.
-    int plain_field(const RecordSpec& spec, int last) {
+    // by one 8-byte comparison per field, without branches (names differ, so
+    // at most one matches); p_ moves past the key. -1 otherwise.
+    int plain_field(const RecordSpec& spec) {
         if (text_.size() - p_ < 9) return -1;
         std::uint64_t word;
         std::memcpy(&word, text_.data() + p_ + 1, 8);
-        for (int k = 0, i = last; k < spec.count; ++k) {
-            if (++i == spec.count) i = 0;
-            const FieldSpec& field = spec.fields[i];
-            if (field.mask != 0 && (word & field.mask) == field.quoted) {
-                p_ += field.name.size() + 2;
-                return i;
-            }
+        int field = -1;
+        for (int i = 0; i < spec.count; ++i) {
+            field = (word & spec.fields[i].mask) == spec.fields[i].quoted ? i : field;
         }
-        return -1;
+        if (field >= 0) p_ += spec.fields[field].name.size() + 2;
+        return field;
     }
 
     // --- after a value ------------------------------------------------------------
