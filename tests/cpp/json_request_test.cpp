@@ -367,9 +367,11 @@ TEST(JsonRequestLimits, ManySamples) {
 }
 
 // ---------------------------------------------------------------------------
-// NUL bytes are ordinary bytes of the text.
+// NUL bytes are ordinary bytes of the text; a string whose decoded bytes hold
+// a UTF-8 surrogate lead (0xED, then 0xA0 or more: only raw bytes that are not
+// UTF-8 make one) is refused after its closing quote.
 
-TEST(JsonRequestErrors, NulBytes) {
+TEST(JsonRequestErrors, NulAndRawBytes) {
     using namespace std::string_literals;
     EXPECT_EQ(read_error("\0"s), std::string(kPrefix) + "expected value at line 1 column 1");
     EXPECT_EQ(read_error(R"({"episode_id":"e","sent_at":"s","samples":[]})"s + "\0"s),
@@ -379,6 +381,12 @@ TEST(JsonRequestErrors, NulBytes) {
     EXPECT_EQ(read_error("{\"a\"\0:1}"s), std::string(kPrefix) + "expected `:` at line 1 column 5");
     EXPECT_EQ(read_error("{\"a\0\":1}"s),
               std::string(kPrefix) + "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 4");
+    EXPECT_EQ(read_error("{\"a\":\"\xed\xa0\x80\"}"s),
+              std::string(kPrefix) + "lone leading surrogate in hex escape at line 1 column 10");
+    EXPECT_EQ(read_error("{\"a\":\"\xed\\u00e9\"}"s),
+              std::string(kPrefix) + "lone leading surrogate in hex escape at line 1 column 14");
+    EXPECT_EQ(read_error("{\"a\":\"\xed\x9f\xbf\\u0041\"}"s),
+              std::string(kPrefix) + "missing field `episode_id` at line 1 column 17");
 }
 
 // ---------------------------------------------------------------------------

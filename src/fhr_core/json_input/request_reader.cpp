@@ -3,7 +3,7 @@
 // One pass over the bytes, left to right, without recursion: the request
 // schema is a state machine over an explicit stack of the open typed records
 // (at most three deep), and the values of unknown keys, which may nest to any
-// depth, keep only one bit per open container. Every step knows its context
+// depth, keep one byte per open container. Every step knows its context
 // (value expected, key expected, after a value) and decides right there what
 // may come next, the error for anything else and the offset it stands at.
 #include "fhr_core/json_input/request_reader.hpp"
@@ -81,7 +81,8 @@ struct FieldSpec {
     }
 };
 
-// The open typed containers: the four records, and the samples array.
+// The open typed containers: the four records (in their order in Expect),
+// and the samples array.
 enum class Kind : std::uint8_t { Request, Sample, Options, Metadata, Samples };
 
 struct RecordSpec {
