@@ -49,13 +49,13 @@ std::vector<ErrorCase> load_error_cases() {
     for (std::size_t number = 1; std::getline(lines, line); ++number) {
         ErrorCase c;
         c.line = number;
-        std::size_t p = line.find('"', line.find(':'));
         std::string_view value;
-        EXPECT_FALSE(scan_string(line, p, scratch, value)) << "line " << number;
+        const Scanned input = scan_string(line, line.find('"', line.find(':')), scratch, value);
+        EXPECT_FALSE(input.failed()) << "line " << number;
         c.input = value;
-        p = line.find(':', p) + 2;
+        const std::size_t p = line.find(':', input.offset) + 2;
         if (line[p] == '"') {
-            EXPECT_FALSE(scan_string(line, p, scratch, value)) << "line " << number;
+            EXPECT_FALSE(scan_string(line, p, scratch, value).failed()) << "line " << number;
             c.expected.emplace(value);
         }
         cases.push_back(std::move(c));

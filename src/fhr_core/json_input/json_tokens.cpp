@@ -16,12 +16,13 @@ inline int hex_value(char c) {
 }
 
 // AT byte j: k = j + 1.
-inline ScanError at(SyntaxError error, std::size_t j) { return {error, j + 1}; }
+inline Scanned at(SyntaxError error, std::size_t j) { return {error, j + 1}; }
+inline Scanned ends_at(std::size_t end) { return {SyntaxError::None, end}; }
 // At end of input: k = len.
-inline ScanError at_end(SyntaxError error, std::string_view text) { return {error, text.size()}; }
+inline Scanned at_end(SyntaxError error, std::string_view text) { return {error, text.size()}; }
 
 // The four hex digits of a \u escape at p.
-ScanError read_hex4(std::string_view text, std::size_t p, std::uint32_t& code) {
+Scanned read_hex4(std::string_view text, std::size_t p, std::uint32_t& code) {
     if (text.size() - p < 4) return at_end(SyntaxError::EofString, text);
     code = 0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -65,10 +66,9 @@ bool magnitude_at_least_one(std::string_view text, std::size_t int_start, std::s
 
 }  // namespace
 
-ScanError scan_number(std::string_view text, std::size_t& pos, Number& value) {
+Scanned scan_number(std::string_view text, std::size_t p, Number& value) {
     const std::size_t n = text.size();
-    const char* first = text.data() + pos;
-    std::size_t p = pos;
+    const char* first = text.data() + p;
     const bool negative = text[p] == '-';
     if (negative) ++p;
     if (p == n) return at_end(SyntaxError::EofValue, text);
@@ -123,46 +123,45 @@ ScanError scan_number(std::string_view text, std::size_t& pos, Number& value) {
         }
         if (exponent_negative) exponent = -exponent;
     }
-    pos = p;
 
     const bool integer_token = p == int_end;
     if (integer_token && digits <= 19) {
         if (!negative) {
             value.kind = Number::Unsigned;
             value.u = mantissa;
-            return {};
+            return ends_at(p);
         }
         if (mantissa != 0 && mantissa <= (std::uint64_t{1} << 63)) {
             value.kind = Number::Signed;
             value.i = static_cast<std::int64_t>(0 - mantissa);
-            return {};
+            return ends_at(p);
         }
     } else if (integer_token && !negative) {
         if (std::from_chars(text.data() + int_start, text.data() + int_end, value.u).ec == std::errc{}) {
             value.kind = Number::Unsigned;
-            return {};
+            return ends_at(p);
         }
     }
     value.kind = Number::Float;
     value.d = negative ? -0.0 : 0.0;
-    if (exponent_overflow) return {};
+    if (exponent_overflow) return ends_at(p);
     // Both factors exact and one rounding: the correctly rounded value.
     const std::int64_t scale = exponent - static_cast<std::int64_t>(frac_end - frac_start);
     if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
         const double exact = static_cast<double>(mantissa);
         const double magnitude = scale < 0 ? exact / kPowersOfTen[-scale] : exact * kPowersOfTen[scale];
         value.d = negative ? -magnitude : magnitude;
-        return {};
+        return ends_at(p);
     }
     double parsed = 0.0;
     if (std::from_chars(first, text.data() + p, parsed).ec == std::errc::result_out_of_range) {
         if (magnitude_at_least_one(text, int_start, int_end, frac_start, frac_end, exponent)) {
             return {SyntaxError::NumberOutOfRange, p};
         }
-        return {};  // underflow: a zero of the token's sign
+        return ends_at(p);  // underflow: a zero of the token's sign
     }
     value.d = parsed;
-    return {};
+    return ends_at(p);
 }
 
 // Besides checking and decoding, this finds where the decoded text holds the
@@ -170,10 +169,10 @@ ScanError scan_number(std::string_view text, std::size_t& pos, Number& value) {
 // code point, which only raw input bytes can produce): such a string is
 // refused as a lone surrogate, after its closing quote, unless it has an
 // earlier error of its own.
-ScanError scan_string_from(std::string_view text, std::size_t& pos, std::size_t p, std::string& scratch,
-                           std::string_view& value) {
+Scanned scan_string_from(std::string_view text, std::size_t start, std::size_t p, std::string& scratch,
+                         std::string_view& value) {
     const std::size_t n = text.size();
-    std::size_t copied = pos + 1;  // raw bytes before this are in scratch (when escaped)
+    std::size_t copied = start + 1;  // raw bytes before this are in scratch (when escaped)
     bool escaped = false;         // scratch holds the decoded text
     bool surrogate_bytes = false;
     bool ed_before_escape = false;  // a raw 0xED right before a backslash
@@ -207,7 +206,7 @@ ScanError scan_string_from(std::string_view text, std::size_t& pos, std::size_t 
             case 'r': code = '\r'; break;
             case 't': code = '\t'; break;
             case 'u': {
-                if (auto error = read_hex4(text, p, code)) return error;
+                if (const Scanned hex = read_hex4(text, p, code); hex.failed()) return hex;
                 p += 4;
                 if (code >= 0xDC00 && code <= 0xDFFF) return {SyntaxError::LoneLeadingSurrogate, p};
                 if (code < 0xD800 || code > 0xDBFF) break;
@@ -215,7 +214,7 @@ ScanError scan_string_from(std::string_view text, std::size_t& pos, std::size_t 
                 if (text[p] != '\\') return at(SyntaxError::UnexpectedEndOfHexEscape, p);
                 if (text[p + 1] != 'u') return at(SyntaxError::UnexpectedEndOfHexEscape, p + 1);
                 std::uint32_t low = 0;
-                if (auto error = read_hex4(text, p + 2, low)) return error;
+                if (const Scanned hex = read_hex4(text, p + 2, low); hex.failed()) return hex;
                 p += 6;
                 if (low < 0xDC00 || low > 0xDFFF) return {SyntaxError::LoneLeadingSurrogate, p};
                 code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
@@ -232,21 +231,18 @@ ScanError scan_string_from(std::string_view text, std::size_t& pos, std::size_t 
         scratch.append(text, copied, p - copied);
         value = scratch;
     } else {
-        value = text.substr(pos + 1, p - pos - 1);
+        value = text.substr(start + 1, p - start - 1);
     }
-    pos = p + 1;
-    if (surrogate_bytes) return {SyntaxError::LoneLeadingSurrogate, pos};
-    return {};
+    return {surrogate_bytes ? SyntaxError::LoneLeadingSurrogate : SyntaxError::None, p + 1};
 }
 
-ScanError scan_literal(std::string_view text, std::size_t& p) {
+Scanned scan_literal(std::string_view text, std::size_t p) {
     const std::string_view word = text[p] == 'n' ? "null" : text[p] == 't' ? "true" : "false";
     for (std::size_t i = 1; i < word.size(); ++i) {
         if (p + i == text.size()) return at_end(SyntaxError::EofValue, text);
         if (text[p + i] != word[i]) return at(SyntaxError::ExpectedIdent, p + i);
     }
-    p += word.size();
-    return {};
+    return ends_at(p + word.size());
 }
 
 }  // namespace fhr_core::json_input

@@ -1,7 +1,7 @@
 // Strict scanners of the request's tokens: strings, numbers and literals.
-// Each starts at the token's first byte; on success it moves `p` one past the
-// token, on failure it names the error and the offset k it is reported at
-// (k = j + 1 for the offending byte j, k = the text's length at its end).
+// Each starts at the token's first byte p and answers where the token ends,
+// or the error and the offset k it is reported at (k = j + 1 for the
+// offending byte j, k = the text's length at its end).
 #pragma once
 
 #include <array>
@@ -24,11 +24,12 @@ inline std::size_t skip_space(std::string_view text, std::size_t p) {
     return p;
 }
 
-// A scanner's outcome: SyntaxError::None, or the error and its offset k.
-struct ScanError {
+// A scanner's outcome: SyntaxError::None and the offset one past the token,
+// or the error and its offset k.
+struct Scanned {
     SyntaxError error = SyntaxError::None;
     std::size_t offset = 0;
-    explicit operator bool() const { return error != SyntaxError::None; }
+    bool failed() const { return error != SyntaxError::None; }
 };
 
 // A number token classified and converted: an integer when it has neither
@@ -42,7 +43,7 @@ struct Number {
 };
 
 // The number starting at p ('-' or a digit).
-ScanError scan_number(std::string_view text, std::size_t& p, Number& value);
+Scanned scan_number(std::string_view text, std::size_t p, Number& value);
 
 // Bytes that end a run of plain string bytes: the quote, the backslash,
 // control characters, and 0xED (see scan_string_from).
@@ -72,21 +73,20 @@ inline std::size_t skip_plain(std::string_view text, std::size_t p) {
     return p;
 }
 
-// The string whose opening quote is at `pos`, from its first stop byte p on.
-ScanError scan_string_from(std::string_view text, std::size_t& pos, std::size_t p, std::string& scratch,
-                           std::string_view& value);
+// The string whose opening quote is at `start`, from its first stop byte p on.
+Scanned scan_string_from(std::string_view text, std::size_t start, std::size_t p, std::string& scratch,
+                         std::string_view& value);
 
 // The string whose opening quote is at p. `value` is its decoded text: a view
 // of the input when it has no escape, else of `scratch`.
-inline ScanError scan_string(std::string_view text, std::size_t& p, std::string& scratch, std::string_view& value) {
+inline Scanned scan_string(std::string_view text, std::size_t p, std::string& scratch, std::string_view& value) {
     const std::size_t stop = skip_plain(text, p + 1);
     if (stop == text.size() || text[stop] != '"') return scan_string_from(text, p, stop, scratch, value);
     value = std::string_view(text.data() + p + 1, stop - p - 1);
-    p = stop + 1;
-    return {};
+    return {SyntaxError::None, stop + 1};
 }
 
 // The literal null, true or false whose first letter is at p.
-ScanError scan_literal(std::string_view text, std::size_t& p);
+Scanned scan_literal(std::string_view text, std::size_t p);
 
 }  // namespace fhr_core::json_input

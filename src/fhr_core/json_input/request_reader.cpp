@@ -189,12 +189,13 @@ public:
 
     // Reads the whole text; false with the message and offset on the first error.
     bool read() {
+        std::size_t p = 0;  // a local, not a member: char stores cannot alias it
         Step step = Step::Value;
         while (step != Step::Done) {
             switch (step) {
-                case Step::Value: step = value(); break;
-                case Step::Key: step = key(); break;
-                case Step::Next: step = next(); break;
+                case Step::Value: step = value(p); break;
+                case Step::Key: step = key(p); break;
+                case Step::Next: step = next(p); break;
                 case Step::Failed: return false;
                 case Step::Done: break;
             }
@@ -222,9 +223,9 @@ private:
         error_offset_ = offset;
         return Step::Failed;
     }
-    Step fail(ScanError error) { return fail(std::string(message(error.error)), error.offset); }
-    Step fail_at(SyntaxError error, std::size_t j) { return fail(ScanError{error, j + 1}); }
-    Step fail_at_end(SyntaxError error) { return fail(ScanError{error, text_.size()}); }
+    Step fail(Scanned error) { return fail(std::string(message(error.error)), error.offset); }
+    Step fail_at(SyntaxError error, std::size_t j) { return fail(Scanned{error, j + 1}); }
+    Step fail_at_end(SyntaxError error) { return fail(Scanned{error, text_.size()}); }
 
     // --- where the reader stands ------------------------------------------------
     bool in_unknown() const { return !unknown_.empty(); }
@@ -245,30 +246,32 @@ private:
     }
 
     // --- values ---------------------------------------------------------------
-    Step value() {
-        p_ = skip_space(text_, p_);
-        if (p_ == text_.size()) return fail_at_end(SyntaxError::EofValue);
+    Step value(std::size_t& p) {
+        p = skip_space(text_, p);
+        if (p == text_.size()) return fail_at_end(SyntaxError::EofValue);
         const Expect expect = expectation();
-        const char c = text_[p_];
+        const char c = text_[p];
         switch (c) {
             case '{':
-            case '[': return open(expect, c == '{');
-            case '"': return string(expect);
+            case '[': return open(expect, c == '{', p);
+            case '"': return string(expect, p);
             case 'n':
             case 't':
             case 'f': {
-                if (auto error = scan_literal(text_, p_)) return fail(error);
+                const Scanned literal = scan_literal(text_, p);
+                if (literal.failed()) return fail(literal);
+                p = literal.offset;
                 if (c == 'n' ? is_optional(expect) : expect == Expect::Unknown) return Step::Next;
                 const std::string_view found = c == 'n' ? kFoundNull : c == 't' ? kFoundTrue : kFoundFalse;
-                return fail(invalid_type(found, expected_word(expect)), p_);
+                return fail(invalid_type(found, expected_word(expect)), p);
             }
             default:
-                if (c == '-' || (c >= '0' && c <= '9')) return number(expect);
-                return fail_at(SyntaxError::ExpectedValue, p_);
+                if (c == '-' || (c >= '0' && c <= '9')) return number(expect, p);
+                return fail_at(SyntaxError::ExpectedValue, p);
         }
     }
 
-    Step open(Expect expect, bool object) {
+    Step open(Expect expect, bool object, std::size_t& p) {
         if (expect == Expect::Unknown) {
             unknown_.push_back(object);
         } else if (expect == Expect::Samples && !object) {
@@ -280,22 +283,24 @@ private:
             if (kind == Kind::Options) out_.options_present = true;
         } else {
             // k is the offset of the bracket itself.
-            return fail(invalid_type(object ? kFoundMap : kFoundSequence, expected_word(expect)), p_);
+            return fail(invalid_type(object ? kFoundMap : kFoundSequence, expected_word(expect)), p);
         }
-        p_ = skip_space(text_, p_ + 1);
-        if (p_ == text_.size()) return fail_at_end(object ? SyntaxError::EofObject : SyntaxError::EofList);
-        if (text_[p_] == (object ? '}' : ']')) return close();
+        p = skip_space(text_, p + 1);
+        if (p == text_.size()) return fail_at_end(object ? SyntaxError::EofObject : SyntaxError::EofList);
+        if (text_[p] == (object ? '}' : ']')) return close(p);
         if (!object) return Step::Value;
-        if (text_[p_] == '"') return Step::Key;
-        return fail_at(SyntaxError::KeyMustBeString, p_);
+        if (text_[p] == '"') return Step::Key;
+        return fail_at(SyntaxError::KeyMustBeString, p);
     }
 
-    Step string(Expect expect) {
+    Step string(Expect expect, std::size_t& p) {
         std::string_view decoded;
-        if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
+        const Scanned token = scan_string(text_, p, scratch_, decoded);
+        if (token.failed()) return fail(token);
+        p = token.offset;
         if (expect == Expect::Unknown) return Step::Next;
         if (expect != Expect::String && expect != Expect::OptString) {
-            return fail(invalid_type(found_string(decoded), expected_word(expect)), p_);
+            return fail(invalid_type(found_string(decoded), expected_word(expect)), p);
         }
         const Kind kind = top().kind;
         if (kind == Kind::Sample) {
@@ -318,9 +323,11 @@ private:
         set_timestamp(*sample_, t);
     }
 
-    Step number(Expect expect) {
+    Step number(Expect expect, std::size_t& p) {
         Number value;
-        if (auto error = scan_number(text_, p_, value)) return fail(error);
+        const Scanned token = scan_number(text_, p, value);
+        if (token.failed()) return fail(token);
+        p = token.offset;
         if (expect == Expect::Unknown) return Step::Next;
         if (expect == Expect::F64) {
             const double d = value.kind == Number::Unsigned ? static_cast<double>(value.u)
@@ -338,9 +345,9 @@ private:
         if (expect == Expect::U32 || expect == Expect::U8) {
             const std::uint64_t max = expect == Expect::U32 ? std::numeric_limits<std::uint32_t>::max()
                                                             : std::numeric_limits<std::uint8_t>::max();
-            if (value.kind == Number::Float) return fail(invalid_type(found_float(value.d), expected_word(expect)), p_);
-            if (value.kind == Number::Signed) return fail(invalid_value(found_signed(value.i), expected_word(expect)), p_);
-            if (value.u > max) return fail(invalid_value(found_unsigned(value.u), expected_word(expect)), p_);
+            if (value.kind == Number::Float) return fail(invalid_type(found_float(value.d), expected_word(expect)), p);
+            if (value.kind == Number::Signed) return fail(invalid_value(found_signed(value.i), expected_word(expect)), p);
+            if (value.u > max) return fail(invalid_value(found_unsigned(value.u), expected_word(expect)), p);
             if (expect == Expect::U32) {
                 out_.max_analysis_minutes = static_cast<std::uint32_t>(value.u);
             } else {
@@ -351,102 +358,102 @@ private:
         const std::string found = value.kind == Number::Unsigned ? found_unsigned(value.u)
                                   : value.kind == Number::Signed ? found_signed(value.i)
                                                                  : found_float(value.d);
-        return fail(invalid_type(found, expected_word(expect)), p_);
+        return fail(invalid_type(found, expected_word(expect)), p);
     }
 
     // --- members of objects ----------------------------------------------------
-    // A key at p_ (its opening quote), then the colon.
-    Step key() {
+    // A key at p (its opening quote), then the colon.
+    Step key(std::size_t& p) {
+        const int plain = in_unknown() ? -1 : plain_field(spec_of(top().kind), p);
         std::string_view decoded;
-        if (in_unknown()) {
-            if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
-        } else {
+        if (plain < 0) {
+            const Scanned token = scan_string(text_, p, scratch_, decoded);
+            if (token.failed()) return fail(token);
+            p = token.offset;
+        }
+        if (!in_unknown()) {
             Frame& frame = top();
             const RecordSpec& spec = spec_of(frame.kind);
-            int field = plain_field(spec);
-            if (field < 0) {
-                if (auto error = scan_string(text_, p_, scratch_, decoded)) return fail(error);
-                field = find_field(spec, decoded);
-            }
+            const int field = plain >= 0 ? plain : find_field(spec, decoded);
             frame.field = static_cast<std::int8_t>(field);
             if (field >= 0) {
                 const auto bit = static_cast<std::uint8_t>(1u << field);
                 if (frame.seen & bit) {
                     // After the key, the white space after it and a closing brace.
-                    const std::size_t q = skip_space(text_, p_);
+                    const std::size_t q = skip_space(text_, p);
                     return fail(duplicate_field(spec.fields[field].name), q < text_.size() && text_[q] == '}' ? q + 1 : q);
                 }
                 frame.seen |= bit;
             }
         }
-        p_ = skip_space(text_, p_);
-        if (p_ == text_.size()) return fail_at_end(SyntaxError::EofObject);
-        if (text_[p_] != ':') return fail_at(SyntaxError::ExpectedColon, p_);
-        ++p_;
+        p = skip_space(text_, p);
+        if (p == text_.size()) return fail_at_end(SyntaxError::EofObject);
+        if (text_[p] != ':') return fail_at(SyntaxError::ExpectedColon, p);
+        ++p;
         return Step::Value;
     }
 
-    // The field whose short name the text at p_ holds as a plain quoted key,
+    // The field whose short name the text at p holds as a plain quoted key,
     // by one 8-byte comparison per field, without branches (names differ, so
-    // at most one matches); p_ moves past the key. -1 otherwise.
-    int plain_field(const RecordSpec& spec) {
-        if (text_.size() - p_ < 9) return -1;
+    // at most one matches); p moves past the key. -1 otherwise.
+    int plain_field(const RecordSpec& spec, std::size_t& p) {
+        if (text_.size() - p < 9) return -1;
         std::uint64_t word;
-        std::memcpy(&word, text_.data() + p_ + 1, 8);
+        std::memcpy(&word, text_.data() + p + 1, 8);
         int field = -1;
         for (int i = 0; i < spec.count; ++i) {
             field = (word & spec.fields[i].mask) == spec.fields[i].quoted ? i : field;
         }
-        if (field >= 0) p_ += spec.fields[field].name.size() + 2;
+        if (field >= 0) p += spec.fields[field].name.size() + 2;
         return field;
     }
 
     // --- after a value ------------------------------------------------------------
-    Step next() {
+    Step next(std::size_t& p) {
         if (!in_unknown()) {
             if (depth_ == 0) {
-                p_ = skip_space(text_, p_);
-                if (p_ < text_.size()) return fail_at(SyntaxError::TrailingCharacters, p_);
+                p = skip_space(text_, p);
+                if (p < text_.size()) return fail_at(SyntaxError::TrailingCharacters, p);
                 return Step::Done;
             }
             Frame& frame = top();
             if (frame.array_form && frame.kind != Kind::Samples && ++frame.count == spec_of(frame.kind).count) {
-                return after_last_field();
+                return after_last_field(p);
             }
         }
         const bool object = in_unknown() ? unknown_.back() : !top().array_form;
-        p_ = skip_space(text_, p_);
-        if (p_ == text_.size()) return fail_at_end(object ? SyntaxError::EofObject : SyntaxError::EofList);
-        const char c = text_[p_];
-        if (c == (object ? '}' : ']')) return close();
+        p = skip_space(text_, p);
+        if (p == text_.size()) return fail_at_end(object ? SyntaxError::EofObject : SyntaxError::EofList);
+        const char c = text_[p];
+        if (c == (object ? '}' : ']')) return close(p);
         if (c != ',') {
-            return fail_at(object ? SyntaxError::ExpectedCommaOrBrace : SyntaxError::ExpectedCommaOrBracket, p_);
+            return fail_at(object ? SyntaxError::ExpectedCommaOrBrace : SyntaxError::ExpectedCommaOrBracket, p);
         }
-        p_ = skip_space(text_, p_ + 1);
-        if (p_ == text_.size()) return fail_at_end(SyntaxError::EofValue);
-        if (text_[p_] == (object ? '}' : ']')) return fail_at(SyntaxError::TrailingComma, p_);
+        p = skip_space(text_, p + 1);
+        if (p == text_.size()) return fail_at_end(SyntaxError::EofValue);
+        if (text_[p] == (object ? '}' : ']')) return fail_at(SyntaxError::TrailingComma, p);
         if (!object) return Step::Value;
-        if (text_[p_] == '"') return Step::Key;
-        return fail_at(SyntaxError::KeyMustBeString, p_);
+        if (text_[p] == '"') return Step::Key;
+        return fail_at(SyntaxError::KeyMustBeString, p);
     }
 
     // A record written as an array holds all its fields: only its `]` may follow.
-    Step after_last_field() {
-        p_ = skip_space(text_, p_);
-        if (p_ == text_.size()) return fail_at_end(SyntaxError::EofList);
-        if (text_[p_] == ']') return close();
-        if (text_[p_] == ',') {
-            const std::size_t q = skip_space(text_, p_ + 1);
+    Step after_last_field(std::size_t& p) {
+        p = skip_space(text_, p);
+        if (p == text_.size()) return fail_at_end(SyntaxError::EofList);
+        if (text_[p] == ']') return close(p);
+        if (text_[p] == ',') {
+            const std::size_t q = skip_space(text_, p + 1);
             if (q == text_.size()) return fail_at_end(SyntaxError::TrailingCharacters);
             if (text_[q] == ']') return fail_at(SyntaxError::TrailingComma, q);
             return fail_at(SyntaxError::TrailingCharacters, q);
         }
-        return fail_at(SyntaxError::TrailingCharacters, p_);
+        return fail_at(SyntaxError::TrailingCharacters, p);
     }
 
-    // The closing bracket at p_ ends the innermost container.
-    Step close() {
-        ++p_;
+    // The closing bracket at p ends the innermost container.
+    Step close(std::size_t& p) {
+        ++p;
         if (in_unknown()) {
             unknown_.pop_back();
             return Step::Next;
@@ -455,10 +462,10 @@ private:
         if (frame.kind != Kind::Samples) {
             const RecordSpec& spec = spec_of(frame.kind);
             if (frame.array_form && frame.count < spec.required) {
-                return fail(invalid_length(frame.count, record_name(frame.kind), spec.count), p_);
+                return fail(invalid_length(frame.count, record_name(frame.kind), spec.count), p);
             }
             for (std::uint8_t i = 0; !frame.array_form && i < spec.required; ++i) {
-                if (!(frame.seen & (1u << i))) return fail(missing_field(spec.fields[i].name), p_);
+                if (!(frame.seen & (1u << i))) return fail(missing_field(spec.fields[i].name), p);
             }
         }
         --depth_;
@@ -467,7 +474,6 @@ private:
 
     std::string_view text_;
     RawRequest& out_;
-    std::size_t p_ = 0;
     Frame frames_[3];
     std::size_t depth_ = 0;
     std::vector<std::uint8_t> unknown_;  // open containers of an unknown key's value: 1 for an object
