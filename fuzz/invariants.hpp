@@ -91,6 +91,26 @@ inline bool has_timestamp_message_shape(std::string_view message) {
     return starts_with(message, kMillisDigitMessage);
 }
 
+// True for well-formed UTF-8 (no overlong forms, surrogates or code points
+// past U+10FFFF).
+inline bool is_utf8(std::string_view text) {
+    constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+        if (length == 0 || text.size() - i < length) return false;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3Fu);
+        }
+        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
 // Equal optional doubles: both absent, both NaN, or the same bits.
 inline bool same_value(const std::optional<double>& a, const std::optional<double>& b) {
     if (a.has_value() != b.has_value()) return false;

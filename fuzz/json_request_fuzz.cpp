@@ -7,19 +7,21 @@
 //    known message and a line and column that name a real position of the
 //    text, the validation messages, the channel message, or "sample N has
 //    invalid t: " followed by one of the timestamp parser's messages;
-//  * an accepted request is strict JSON: RapidJSON's DOM parser (iterative,
-//    numbers kept as text) accepts it too, and the samples, values, channel
-//    and gestational age read back from that document (in array order,
+//  * an accepted request is strict JSON: nlohmann/json accepts it too (when
+//    it is UTF-8, which that library insists on, and nests at most
+//    kMaxCheckedDepth levels), and the samples, values, channel and
+//    gestational age read back from that document (in array order,
 //    timestamps normalised, then sorted stably) equal the reader's;
 //  * the recording comes back sorted, with recounted out_of_order_rows and
 //    duplicate_timestamps, every timestamp text parsing back to its instant,
 //    and in chunk mode with a 60-second step.
-#include <rapidjson/document.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +34,7 @@ namespace {
 using fhr_core::MonitorSample;
 using fuzz::require;
 using fuzz::starts_with;
-using Value = rapidjson::Value;
+using Json = nlohmann::json;
 
 constexpr std::string_view kJsonPrefix = "invalid analysis request JSON: ";
 
@@ -123,69 +125,103 @@ void check_message(const std::string& message, std::string_view text) {
     check_sample_message(*sample, parser_message, text);
 }
 
-// --- Reading the accepted request back from RapidJSON's document ---------
+// --- Reading the accepted request back with nlohmann/json ---------------
+
+// Deeper documents are not handed to the library: its DOM copies, compares
+// and writes recursively, and a fuzz input may nest thousands of levels.
+constexpr std::size_t kMaxCheckedDepth = 256;
+
+// Nesting depth of a text the reader accepted (so strings are well formed).
+std::size_t nesting_depth(std::string_view text) {
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (c == '\\') ++i;
+            in_string = c != '"';
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+// The library's reading of the text; nothing when the text is not UTF-8 or
+// nests too deeply for it. Any other refusal of an accepted text is a fault.
+std::optional<Json> parse_document(std::string_view text) {
+    if (!fuzz::is_utf8(text) || nesting_depth(text) > kMaxCheckedDepth) return std::nullopt;
+    Json document = Json::parse(text.begin(), text.end(), nullptr, false);
+    require(!document.is_discarded());
+    require(document.is_object() || document.is_array());
+    return document;
+}
 
 // A record field: by key in object form, by position in array form; absent
 // when missing or null.
-const Value* field(const Value& record, const char* key, rapidjson::SizeType index) {
-    const Value* found = nullptr;
-    if (record.IsObject()) {
-        const auto member = record.FindMember(key);
-        if (member != record.MemberEnd()) found = &member->value;
-    } else if (record.IsArray() && index < record.Size()) {
+const Json* field(const Json& record, const char* key, std::size_t index) {
+    const Json* found = nullptr;
+    if (record.is_object()) {
+        const auto member = record.find(key);
+        if (member != record.end()) found = &*member;
+    } else if (record.is_array() && index < record.size()) {
         found = &record[index];
     }
-    return found && !found->IsNull() ? found : nullptr;
+    return found && !found->is_null() ? found : nullptr;
 }
 
-std::optional<double> number_field(const Value& sample, const char* key, rapidjson::SizeType index) {
-    const Value* value = field(sample, key, index);
+std::string_view text_of(const Json& value) {
+    require(value.is_string());
+    return value.get_ref<const std::string&>();
+}
+
+// The library reads "-0" as the integer 0: the sign of a zero is not compared.
+std::optional<double> number_field(const Json& sample, const char* key, std::size_t index) {
+    const Json* value = field(sample, key, index);
     if (!value) return std::nullopt;
-    require(value->IsString());  // a number kept as its text
-    const std::string digits(value->GetString(), value->GetStringLength());
-    return std::strtod(digits.c_str(), nullptr);
+    require(value->is_number());
+    const double number = value->get<double>();
+    return number == 0.0 ? 0.0 : number;
 }
 
-// RapidJSON's reading of the text; nothing when RapidJSON refuses a number
-// that is in range by the request rules ("0e400", long mantissas with large
-// exponents: its exponent arithmetic gives up early even when numbers are
-// kept as text). Any other refusal of an accepted text is a fault.
-std::optional<rapidjson::Document> parse_document(std::string_view text) {
-    rapidjson::Document document;
-    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(text.data(),
-                                                                                            text.size());
-    if (document.GetParseError() == rapidjson::kParseErrorNumberTooBig) return std::nullopt;
-    require(!document.HasParseError());
-    require(document.IsObject() || document.IsArray());
-    return document;
+fhr_core::InputData without_negative_zeros(fhr_core::InputData input) {
+    for (MonitorSample& sample : input.samples) {
+        for (fhr_core::OptionalValue* value : {&sample.hr1, &sample.hr2, &sample.hr3, &sample.hrm, &sample.toco}) {
+            if (*value == 0.0) *value = 0.0;
+        }
+    }
+    return input;
 }
 
 // A request that fails on the t of sample N (counted from 1 in array order)
 // is valid JSON, and that t fails to parse with exactly the quoted message.
 void check_sample_message(std::size_t sample, std::string_view parser_message, std::string_view text) {
-    const auto parsed_document = parse_document(text);
-    if (!parsed_document) return;
-    const rapidjson::Document& document = *parsed_document;
-    const Value* samples = field(document, "samples", 2);
-    require(samples && samples->IsArray() && sample >= 1 && sample <= samples->Size());
-    const Value* t = field((*samples)[static_cast<rapidjson::SizeType>(sample - 1)], "t", 0);
-    require(t && t->IsString());
-    const auto parsed = fhr_core::time::parse_monitor_timestamp(std::string_view(t->GetString(), t->GetStringLength()));
+    const auto document = parse_document(text);
+    if (!document) return;
+    const Json* samples = field(*document, "samples", 2);
+    require(samples && samples->is_array() && sample >= 1 && sample <= samples->size());
+    const Json* t = field((*samples)[sample - 1], "t", 0);
+    require(t != nullptr);
+    const auto parsed = fhr_core::time::parse_monitor_timestamp(text_of(*t));
     require(!parsed.ok() && parsed.error() == parser_message);
 }
 
 void check_against_document(const fhr_core::json_input::AnalysisRequest& request, std::string_view text) {
-    const auto parsed_document = parse_document(text);
-    if (!parsed_document) return;
-    const rapidjson::Document& document = *parsed_document;
-    const Value* samples = field(document, "samples", 2);
-    require(samples && samples->IsArray());
+    const auto document = parse_document(text);
+    if (!document) return;
+    const Json* samples = field(*document, "samples", 2);
+    require(samples && samples->is_array());
     fhr_core::InputData expected;
     std::vector<std::int64_t> arrival;
-    for (const Value& element : samples->GetArray()) {
-        const Value* t = field(element, "t", 0);
-        require(t && t->IsString());
-        const std::string_view raw(t->GetString(), t->GetStringLength());
+    for (const Json& element : *samples) {
+        const Json* t = field(element, "t", 0);
+        require(t != nullptr);
+        const std::string_view raw = text_of(*t);
         const auto instant = fhr_core::time::parse_monitor_timestamp(raw);
         require(instant.ok());
         MonitorSample sample;
@@ -209,12 +245,12 @@ void check_against_document(const fhr_core::json_input::AnalysisRequest& request
         expected.duplicate_timestamps +=
             expected.samples[i].timestamp_ms == expected.samples[i - 1].timestamp_ms ? 1 : 0;
     }
-    require(fuzz::same_input(request.input, expected));
+    require(fuzz::same_input(without_negative_zeros(request.input), expected));
 
     fhr_core::FetalChannel channel = fhr_core::FetalChannel::HR1;
-    if (const Value* options = field(document, "analysis_options", 3)) {
-        if (const Value* name = field(*options, "fetal_channel", 0)) {
-            const auto parsed = fhr_core::FetalChannel::parse(std::string_view(name->GetString(), name->GetStringLength()));
+    if (const Json* options = field(*document, "analysis_options", 3)) {
+        if (const Json* name = field(*options, "fetal_channel", 0)) {
+            const auto parsed = fhr_core::FetalChannel::parse(text_of(*name));
             require(parsed.ok());
             channel = *parsed;
         }
@@ -222,11 +258,10 @@ void check_against_document(const fhr_core::json_input::AnalysisRequest& request
     require(request.config.fetal_channel == channel);
 
     std::optional<std::uint8_t> weeks;
-    if (const Value* metadata = field(document, "metadata", 4)) {
-        if (const Value* value = field(*metadata, "gestational_age_weeks", 0)) {
-            const auto count = read_count(std::string_view(value->GetString(), value->GetStringLength()));
-            require(count && *count <= 255);
-            weeks = static_cast<std::uint8_t>(*count);
+    if (const Json* metadata = field(*document, "metadata", 4)) {
+        if (const Json* value = field(*metadata, "gestational_age_weeks", 0)) {
+            require(value->is_number_unsigned() && value->get<std::uint64_t>() <= 255);
+            weeks = static_cast<std::uint8_t>(value->get<std::uint64_t>());
         }
     }
     require(request.config.gestational_age_weeks == weeks);

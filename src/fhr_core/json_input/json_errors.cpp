@@ -28,6 +28,30 @@ constexpr bool ranges_sorted() {
 }
 static_assert(ranges_sorted(), "escape ranges must be sorted and disjoint");
 
+constexpr std::string_view kMessages[] = {
+    "",
+    "EOF while parsing a value",
+    "EOF while parsing an object",
+    "EOF while parsing a list",
+    "EOF while parsing a string",
+    "expected value",
+    "expected ident",
+    "expected `:`",
+    "expected `,` or `]`",
+    "expected `,` or `}`",
+    "key must be a string",
+    "trailing characters",
+    "trailing comma",
+    "invalid number",
+    "number out of range",
+    "invalid escape",
+    "control character (\\u0000-\\u001F) found while parsing a string",
+    "lone leading surrogate in hex escape",
+    "unexpected end of hex escape",
+};
+static_assert(std::size(kMessages) == static_cast<std::size_t>(SyntaxError::UnexpectedEndOfHexEscape) + 1,
+              "one message per syntax error");
+
 void append_decimal(std::string& out, std::size_t value) {
     char buffer[24];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -44,34 +68,30 @@ void append_hex_escape(std::string& out, std::uint32_t code_point) {
 
 }  // namespace
 
-LineColumn line_column(std::string_view text, std::size_t offset) {
-    offset = std::min(offset, text.size());
-    LineColumn position;
-    std::size_t line_start = 0;
-    const char* data = text.data();
-    const char* cursor = data;
-    const char* const stop = data + offset;
-    while (cursor < stop) {
-        const void* found = std::memchr(cursor, '\n', static_cast<std::size_t>(stop - cursor));
-        if (found == nullptr) break;
-        const char* newline = static_cast<const char*>(found);
-        ++position.line;
-        line_start = static_cast<std::size_t>(newline - data) + 1;
-        cursor = newline + 1;
-    }
-    position.column = offset - line_start;
-    return position;
+std::string_view message(SyntaxError error) { return kMessages[static_cast<std::size_t>(error)]; }
+
+std::string request_json_failure(std::string_view text, std::string_view message, std::size_t offset) {
+    return std::string(kInvalidRequestPrefix) + detail::with_position(text, message, offset);
 }
 
+namespace detail {
+
 std::string with_position(std::string_view text, std::string_view message, std::size_t offset) {
-    const LineColumn position = line_column(text, offset);
-    std::string out;
-    out.reserve(message.size() + 40);
-    out.append(message);
+    offset = std::min(offset, text.size());
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    for (const char *cursor = text.data(), *stop = cursor + offset; cursor < stop;) {
+        const void* feed = std::memchr(cursor, '\n', static_cast<std::size_t>(stop - cursor));
+        if (feed == nullptr) break;
+        ++line;
+        cursor = static_cast<const char*>(feed) + 1;
+        line_start = static_cast<std::size_t>(cursor - text.data());
+    }
+    std::string out(message);
     out += " at line ";
-    append_decimal(out, position.line);
+    append_decimal(out, line);
     out += " column ";
-    append_decimal(out, position.column);
+    append_decimal(out, offset - line_start);
     return out;
 }
 
@@ -180,77 +200,35 @@ std::string format_float(double value) {
     return out;
 }
 
+}  // namespace detail
+
 std::string found_string(std::string_view decoded) {
     std::string out = "string ";
-    out.reserve(decoded.size() + 10);
-    append_quoted(out, decoded);
+    detail::append_quoted(out, decoded);
     return out;
 }
 
-namespace {
+std::string found_unsigned(std::uint64_t value) { return "integer `" + std::to_string(value) + '`'; }
 
-template <class Integer>
-std::string found_integer(Integer value) {
-    std::string out = "integer `";
-    char buffer[24];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-    out += '`';
-    return out;
-}
+std::string found_signed(std::int64_t value) { return "integer `" + std::to_string(value) + '`'; }
 
-}  // namespace
-
-std::string found_unsigned(std::uint64_t value) { return found_integer(value); }
-
-std::string found_signed(std::int64_t value) { return found_integer(value); }
-
-std::string found_float(double value) {
-    std::string out = "floating point `";
-    out += format_float(value);
-    out += '`';
-    return out;
-}
+std::string found_float(double value) { return "floating point `" + detail::format_float(value) + '`'; }
 
 std::string invalid_type(std::string_view found, std::string_view expected) {
-    std::string out = "invalid type: ";
-    out.append(found);
-    out += ", expected ";
-    out.append(expected);
-    return out;
+    return "invalid type: " + std::string(found) + ", expected " + std::string(expected);
 }
 
 std::string invalid_value(std::string_view found, std::string_view expected) {
-    std::string out = "invalid value: ";
-    out.append(found);
-    out += ", expected ";
-    out.append(expected);
-    return out;
+    return "invalid value: " + std::string(found) + ", expected " + std::string(expected);
 }
 
 std::string invalid_length(std::size_t count, std::string_view record, std::size_t fields) {
-    std::string out = "invalid length ";
-    append_decimal(out, count);
-    out += ", expected ";
-    out.append(record);
-    out += " with ";
-    append_decimal(out, fields);
-    out += " elements";
-    return out;
+    return "invalid length " + std::to_string(count) + ", expected " + std::string(record) + " with " +
+           std::to_string(fields) + " elements";
 }
 
-std::string missing_field(std::string_view name) {
-    std::string out = "missing field `";
-    out.append(name);
-    out += '`';
-    return out;
-}
+std::string missing_field(std::string_view name) { return "missing field `" + std::string(name) + '`'; }
 
-std::string duplicate_field(std::string_view name) {
-    std::string out = "duplicate field `";
-    out.append(name);
-    out += '`';
-    return out;
-}
+std::string duplicate_field(std::string_view name) { return "duplicate field `" + std::string(name) + '`'; }
 
 }  // namespace fhr_core::json_input

@@ -1,0 +1,59 @@
+"""JSONTestSuite's parsing cases, each as the value of an unknown key of a valid request.
+
+y_ cases must be analysed, n_ cases refused by the JSON layer (a syntax error, or for
+n_structure_object_followed_by_closing_object the request closed early without
+`samples`); of the i_ cases (either is allowed) the reader accepts exactly ACCEPTED_I
+and refuses the others likewise.
+Files that are not UTF-8 cannot reach the module (it takes str) and are left out. The
+suite is found through CORVANE_JSON_TEST_SUITE, relative to the project root.
+"""
+
+import os
+
+import pytest
+
+import corvane
+from conftest import REPO_DIR
+
+SUITE = REPO_DIR / os.environ.get("CORVANE_JSON_TEST_SUITE", "../shared/data/json-test-suite") / "test_parsing"
+PREFIX = "invalid analysis request JSON: "
+ACCEPTED_I = {
+    "i_number_double_huge_neg_exp.json",
+    "i_number_real_underflow.json",
+    "i_number_too_big_neg_int.json",
+    "i_number_too_big_pos_int.json",
+    "i_number_very_big_negative_int.json",
+    "i_structure_500_nested_arrays.json",
+}
+
+
+def utf8_cases() -> dict:
+    cases = {}
+    for path in sorted(SUITE.glob("*.json")) if SUITE.is_dir() else []:
+        try:
+            cases[path.name] = path.read_bytes().decode("utf-8")
+        except UnicodeDecodeError:
+            pass
+    return cases
+
+
+CASES = utf8_cases()
+pytestmark = pytest.mark.skipif(not CASES, reason=f"JSONTestSuite not found at {SUITE} (set CORVANE_JSON_TEST_SUITE)")
+
+
+def test_suite_split():
+    split = {kind: [name for name in CASES if name.startswith(kind)] for kind in ("y_", "n_", "i_")}
+    assert {kind: len(names) for kind, names in split.items()} == {"y_": 95, "n_": 176, "i_": 22}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_case(name):
+    request = (
+        '{"episode_id":"e","sent_at":"s","x":' + CASES[name] + ',"samples":[{"t":"2024-01-01 00:00:00","hr1":140}]}'
+    )
+    if name.startswith("y_") or name in ACCEPTED_I:
+        assert corvane.analyze_json_string(request).startswith("{")
+        return
+    with pytest.raises(ValueError) as refused:
+        corvane.analyze_json_string(request)
+    assert str(refused.value).startswith(PREFIX)
