@@ -41,7 +41,6 @@ constexpr std::size_t kProminencePoints = 60;
 constexpr std::uint64_t kMinPeakSeparationMs = 54'999;
 // A contraction reaches at most this far from its peak on either side.
 constexpr std::uint64_t kMaxHalfExtentMs = time::seconds_ms(90);
-constexpr std::uint64_t kSecondMs = time::seconds_ms(1);
 constexpr double kMinDurationSeconds = 10.0;
 constexpr double kMaxDurationSeconds = 180.0;
 
@@ -197,15 +196,16 @@ std::vector<Contraction> detect_contractions(const Series& series, const WindowS
             ++offset;
         }
 
-        // The contraction ends one second after its last point.
+        // The contraction runs from the second of its onset point to the
+        // second of its offset point.
         const std::int64_t onset_ms = points[onset].time_ms;
         const std::int64_t last_ms = points[offset].time_ms;
-        const double duration = time::seconds_from_ms(time::length_between(onset_ms, last_ms) + kSecondMs);
+        const double duration = stretch_seconds(onset_ms, last_ms);
         if (!(kMinDurationSeconds <= duration && duration <= kMaxDurationSeconds)) continue;
 
         const SecondSample& start = closest_second(series, onset_ms);
         const SecondSample& peak = closest_second(series, t);
-        const SecondSample& end = closest_second(series, time::later(last_ms, kSecondMs));
+        const SecondSample& end = closest_second(series, stretch_end(last_ms));
         Contraction& c = contractions.emplace_back();
         c.event.start = second_text(start);
         c.event.peak = second_text(peak);

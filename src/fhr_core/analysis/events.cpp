@@ -15,8 +15,6 @@ constexpr double kPretermAccelerationCriterion = 10.0;
 constexpr double kTermAccelerationCriterion = 15.0;
 constexpr std::uint8_t kTermFromWeeks = 32;
 
-constexpr std::uint64_t kSecondMs = time::seconds_ms(1);
-
 // Up to this many consecutive non-qualifying seconds are bridged inside a run.
 constexpr int kBridgedSeconds = 3;
 
@@ -34,16 +32,14 @@ constexpr double kVariableMaxOnsetToNadirSeconds = 30.0;
 constexpr std::uint64_t kEarlyMaxLagMs = time::seconds_ms(5);
 
 // A run of qualifying seconds: the first and the last qualifying second, and
-// the index of the first in the series. The run ends one second after its
-// last second.
+// the index of the first in the series.
 struct Run {
     std::int64_t start = 0;
     std::int64_t last = 0;
     std::size_t first_index = 0;
 
-    // The end of the run, pinned to the last instant.
-    std::int64_t end() const { return time::later(last, kSecondMs); }
-    double duration_seconds() const { return time::seconds_from_ms(time::length_between(start, last) + kSecondMs); }
+    std::int64_t end() const { return stretch_end(last); }
+    double duration_seconds() const { return stretch_seconds(start, last); }
 };
 
 // Key under which doubles compare in IEEE 754 total order.

@@ -97,6 +97,12 @@ const SecondSample& closest_second(const Series& series, std::int64_t ms) {
     return *after;
 }
 
+std::int64_t stretch_end(std::int64_t last_ms) { return time::later(last_ms, time::seconds_ms(1)); }
+
+double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms) {
+    return time::seconds_from_ms(time::length_between(first_ms, last_ms) + time::seconds_ms(1));
+}
+
 std::span<const SecondSample> seconds_within(const Series& series, Span span) {
     const auto first = std::lower_bound(
         series.begin(), series.end(), span.from_ms,

@@ -38,6 +38,12 @@ std::optional<std::int64_t> second_instant(const SecondSample& second);
 // a tie). The series must not be empty.
 const SecondSample& closest_second(const Series& series, std::int64_t ms);
 
+// A stretch of whole seconds, from the second starting at `first_ms` to the
+// one starting at `last_ms`, ends one second after its last second: its end
+// (pinned to the last instant) and its length in seconds.
+std::int64_t stretch_end(std::int64_t last_ms);
+double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms);
+
 // The seconds whose timestamp_ms lies in `span`: one stretch of the
 // time-ordered series.
 std::span<const SecondSample> seconds_within(const Series& series, Span span);

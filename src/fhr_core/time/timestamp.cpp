@@ -120,7 +120,7 @@ std::optional<std::int64_t> parse_common_layout(std::string_view s) {
             if (place < 3) millis += d * kScale[place];
         }
     }
-    const std::int64_t days = days_from_civil(century * 100 + year_low, static_cast<std::uint32_t>(month),
+    const std::int64_t days = detail::days_from_civil(century * 100 + year_low, static_cast<std::uint32_t>(month),
                                               static_cast<std::uint32_t>(day));
     return ((days * kSecondsPerDay + hour * kSecondsPerHour + minute * kSecondsPerMinute + second) *
             kMillisPerSecond) +
@@ -128,6 +128,8 @@ std::optional<std::int64_t> parse_common_layout(std::string_view s) {
 }
 
 }  // namespace
+
+namespace detail {
 
 std::int64_t days_from_civil(std::int32_t year, std::uint32_t month, std::uint32_t day) {
     std::int64_t y = year;
@@ -167,6 +169,12 @@ Result<std::uint32_t> parse_millis(std::string_view fraction) {
     }
     return value * kScale[count];
 }
+
+}  // namespace detail
+
+using detail::days_from_civil;
+using detail::parse_millis;
+using detail::parse_part;
 
 Result<std::int64_t> parse_monitor_timestamp(std::string_view text) {
     if (auto instant = parse_common_layout(text)) return *instant;
