@@ -48,8 +48,7 @@ using fuzz::starts_with;
 
 constexpr std::size_t kOptionBytes = 8;
 constexpr std::size_t kMaxChannelLength = 7;
-constexpr std::uint32_t kMinWindow = 10;
-constexpr std::uint32_t kMaxWindow = 30;
+constexpr std::uint32_t kMinWindow = fhr_core::AnalysisConfig::kMinWindowMinutes;
 constexpr std::uint32_t kShortStepLimit = 600;
 constexpr std::uint64_t kChunkSeconds = 1800;
 // One input must stay fast: runs of more windows than this are skipped
@@ -341,7 +340,7 @@ void run_json(std::string_view text) {
     Expected expected;
     expected.rows = reader->input.samples.size();
     expected.channel = reader->config.fetal_channel.name();
-    expected.step_seconds = 60;
+    expected.step_seconds = fhr_core::AnalysisConfig::kDefaultStepSeconds;
     expected.windows = 1;
     check_report(*result, expected);
     const auto again = fhr_core::analysis::analyze_json_text(text);
@@ -351,7 +350,7 @@ void run_json(std::string_view text) {
 void run_csv(std::string_view text, const CsvOptions& options) {
     const auto reader = fhr_core::csv_input::read_monitor_csv_str(text);
     const bool window_ok =
-        !options.window_min || (*options.window_min >= kMinWindow && *options.window_min <= kMaxWindow);
+        !options.window_min || fhr_core::window_minutes_allowed(*options.window_min);
     const auto channel = fhr_core::FetalChannel::parse(options.channel);
     std::uint64_t windows = 0;
     if (reader.ok() && window_ok && channel.ok()) {

@@ -22,8 +22,8 @@
 
 namespace {
 
-using fhr_core::time::days_from_civil;
-using fhr_core::time::parse_millis;
+using fhr_core::time::detail::days_from_civil;
+using fhr_core::time::detail::parse_millis;
 using fhr_core::time::parse_monitor_timestamp;
 using fuzz::require;
 

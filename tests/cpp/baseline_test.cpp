@@ -70,7 +70,7 @@ TEST(BaselineEstimate, Table) {
     };
     for (const BaselineCase& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(estimate_baseline(series_of(0, c.runs), c.from_ms, c.to_ms), c.expected);
+        EXPECT_EQ(estimate_baseline(series_of(0, c.runs), Span{c.from_ms, c.to_ms}), c.expected);
     }
 }
 
@@ -87,7 +87,7 @@ TEST(BaselineEstimate, NegativeTimes) {
         {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), 120},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(estimate_baseline(series, c.from_ms, c.to_ms), c.expected) << c.from_ms << " " << c.to_ms;
+        EXPECT_EQ(estimate_baseline(series, Span{c.from_ms, c.to_ms}), c.expected) << c.from_ms << " " << c.to_ms;
     }
 }
 

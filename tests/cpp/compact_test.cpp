@@ -102,7 +102,7 @@ TEST(ValueListSort, RadixAndComparisonPathsAgreeWithTotalOrder) {
             std::vector<double> scratch(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
             const double selected = fhr_core::analysis::select_quantile(scratch, q);
             EXPECT_EQ(std::bit_cast<std::uint64_t>(selected),
-                      std::bit_cast<std::uint64_t>(want[fhr_core::analysis::quantile_index(n, q)]))
+                      std::bit_cast<std::uint64_t>(want[fhr_core::analysis::detail::quantile_index(n, q)]))
                 << n << " q=" << q;
         }
     }

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "clock_text_support.hpp"
+#include "series_support.hpp"
 
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
@@ -25,29 +24,16 @@ struct Stretch {
 
 constexpr std::optional<double> kAbsent = std::nullopt;
 
-// A series of named seconds from 10:00:00 on; owns the texts it views. The
-// window runs from its first to its last second.
-struct TocoFixture {
-    std::deque<std::string> texts;
-    Series series;
-
+// A series of named seconds from 10:00:00 on. The window runs from its first
+// to its last second.
+struct TocoFixture : testing_support::NamedSeries {
     explicit TocoFixture(const std::vector<Stretch>& stretches) {
-        std::int64_t offset = 0;
         for (const Stretch& stretch : stretches) {
-            for (int i = 0; i < stretch.seconds; ++i, ++offset) {
-                texts.push_back(clock_text(offset));
-                SecondSample second;
-                second.fetal_bpm = 140.0;
-                second.toco = stretch.toco;
-                second.timestamp = texts.back();
-                second.timestamp_ms = kBaseMs + offset * 1000;
-                series.push_back(second);
-            }
+            for (int i = 0; i < stretch.seconds; ++i) add(140.0, stretch.toco);
         }
     }
 
-    std::int64_t window_start() const { return series.front().timestamp_ms; }
-    std::int64_t window_end() const { return series.back().timestamp_ms; }
+    WindowSpans spans() const { return window_spans(series.front().timestamp_ms, series.back().timestamp_ms); }
 };
 
 // ----------------------------------------------------------------- detection
@@ -183,26 +169,27 @@ TEST(ContractionDetection, LevelsPeaksAndExtents) {
     };
     for (const DetectionCase& c : cases) {
         const TocoFixture fixture(c.profile);
-        const std::vector<ContractionEvent> events =
-            detect_contractions(fixture.series, fixture.window_start(), fixture.window_end());
-        ASSERT_EQ(events.size(), c.expected.size()) << c.name;
-        for (std::size_t i = 0; i < events.size(); ++i) {
+        const std::vector<Contraction> contractions = detect_contractions(fixture.series, fixture.spans());
+        ASSERT_EQ(contractions.size(), c.expected.size()) << c.name;
+        for (std::size_t i = 0; i < contractions.size(); ++i) {
             const ExpectedContraction& e = c.expected[i];
-            EXPECT_EQ(events[i].start, clock_text(e.start)) << c.name;
-            EXPECT_EQ(events[i].peak, clock_text(e.peak)) << c.name;
-            EXPECT_EQ(events[i].end, clock_text(e.end)) << c.name;
-            EXPECT_EQ(events[i].duration_seconds, e.duration) << c.name;
-            EXPECT_EQ(events[i].peak_toco, e.peak_toco) << c.name;
+            const ContractionEvent& event = contractions[i].event;
+            EXPECT_EQ(event.start, clock_text(e.start)) << c.name;
+            EXPECT_EQ(event.peak, clock_text(e.peak)) << c.name;
+            EXPECT_EQ(event.end, clock_text(e.end)) << c.name;
+            EXPECT_EQ(event.duration_seconds, e.duration) << c.name;
+            EXPECT_EQ(event.peak_toco, e.peak_toco) << c.name;
+            EXPECT_EQ(contractions[i].at.peak, kBaseMs + e.peak * 1000) << c.name;
         }
     }
 }
 
 TEST(ContractionDetection, EmptyAndReversedWindows) {
     const Series empty;
-    EXPECT_TRUE(detect_contractions(empty, kBaseMs, kBaseMs + 600'000).empty());
+    EXPECT_TRUE(detect_contractions(empty, window_spans(kBaseMs, kBaseMs + 600'000)).empty());
     const TocoFixture fixture({{10, 100}, {60, 40}, {10, 460}});
-    EXPECT_TRUE(detect_contractions(fixture.series, fixture.window_end(), fixture.window_start())
-                    .empty());
+    const WindowSpans forward = fixture.spans();
+    EXPECT_TRUE(detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms)).empty());
 }
 
 // ---------------------------------------------------------- rate and tachysystole
@@ -227,12 +214,9 @@ TEST(ContractionRate, PerTenMinutesOfTheWholeWindow) {
         {"end before start", 2, kBaseMs, kBaseMs - 60'000, 0.0},
         {"whole instant range", 3, kMin, kMax, 3.0 / (18446744073709551615.0 / 1000.0 / 60.0) * 10.0},
     };
-    const Series empty;
     for (const RateCase& c : cases) {
-        const TocoSummary summary = summarize_contractions(
-            std::vector<ContractionEvent>(c.contractions), empty, c.window_start, c.window_end);
-        EXPECT_EQ(summary.contractions_per_10_min, c.expected) << c.name;
-        EXPECT_EQ(summary.contraction_events.size(), c.contractions) << c.name;
+        EXPECT_EQ(contraction_rate(c.contractions, window_spans(c.window_start, c.window_end)), c.expected)
+            << c.name;
     }
 }
 
@@ -257,10 +241,9 @@ TEST(Tachysystole, NeedsThirtyMinutesAndTwentyMinutesOfToco) {
     };
     for (const TachysystoleCase& c : cases) {
         const TocoFixture fixture({{25, c.toco_seconds}, {kAbsent, c.series_seconds - c.toco_seconds}});
-        const TocoSummary summary = summarize_contractions(
-            std::vector<ContractionEvent>(c.contractions), fixture.series, kBaseMs,
-            kBaseMs + c.window_ms);
-        EXPECT_EQ(summary.tachysystole, c.expected) << c.name;
+        EXPECT_EQ(tachysystole(c.contractions, fixture.series, window_spans(kBaseMs, kBaseMs + c.window_ms)),
+                  c.expected)
+            << c.name;
     }
 }
 

@@ -14,7 +14,10 @@ namespace {
 using namespace fhr_core;
 using fhr_core::analysis::analyze_last_window;
 using fhr_core::analysis::analyze_rolling_windows;
-using fhr_core::analysis::window_count;
+
+std::uint64_t window_count(const InputData& input, const AnalysisConfig& config) {
+    return fhr_core::analysis::WindowPlan(input, config).count();
+}
 
 constexpr std::int64_t kSecond = 1000;
 constexpr std::int64_t kMinute = 60 * kSecond;

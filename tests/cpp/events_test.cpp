@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "clock_text_support.hpp"
+#include "series_support.hpp"
 
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "fhr_core/time/timestamp.hpp"
 
 namespace fhr_core::analysis {
 namespace {
@@ -27,22 +24,11 @@ struct Stretch {
     int seconds = 0;
 };
 
-// A series of named seconds from 10:00:00 on; owns the texts it views.
-struct SeriesFixture {
-    std::deque<std::string> texts;
-    Series series;
-
+// A series of named seconds from 10:00:00 on.
+struct SeriesFixture : testing_support::NamedSeries {
     explicit SeriesFixture(const std::vector<Stretch>& stretches) {
-        std::int64_t offset = 0;
         for (const Stretch& stretch : stretches) {
-            for (int i = 0; i < stretch.seconds; ++i, ++offset) {
-                texts.push_back(clock_text(offset));
-                SecondSample second;
-                second.fetal_bpm = stretch.fetal;
-                second.timestamp = texts.back();
-                second.timestamp_ms = kBaseMs + offset * 1000;
-                series.push_back(second);
-            }
+            for (int i = 0; i < stretch.seconds; ++i) add(stretch.fetal);
         }
     }
 
@@ -289,18 +275,25 @@ TEST(DecelerationDetection, RunsLimitsNadirAndKind) {
     };
     for (const DecelerationCase& c : cases) {
         const SeriesFixture fixture(c.profile);
-        const std::vector<DecelerationEvent> events =
+        const std::vector<Deceleration> decelerations =
             detect_decelerations(fixture.series, fixture.whole(), kBaseline);
-        ASSERT_EQ(events.size(), c.expected.size()) << c.name;
-        for (std::size_t i = 0; i < events.size(); ++i) {
+        ASSERT_EQ(decelerations.size(), c.expected.size()) << c.name;
+        for (std::size_t i = 0; i < decelerations.size(); ++i) {
             const ExpectedDeceleration& e = c.expected[i];
-            EXPECT_EQ(events[i].start, clock_text(e.start)) << c.name;
-            EXPECT_EQ(events[i].end, clock_text(e.end)) << c.name;
-            EXPECT_EQ(events[i].duration_seconds, e.duration) << c.name;
-            EXPECT_EQ(events[i].nadir_bpm, e.nadir) << c.name;
-            EXPECT_EQ(events[i].depth_bpm, e.depth) << c.name;
-            EXPECT_EQ(events[i].onset_to_nadir_seconds, e.onset_to_nadir) << c.name;
-            EXPECT_EQ(events[i].kind, e.kind) << c.name;
+            const DecelerationEvent& event = decelerations[i].event;
+            EXPECT_EQ(event.start, clock_text(e.start)) << c.name;
+            EXPECT_EQ(event.end, clock_text(e.end)) << c.name;
+            EXPECT_EQ(event.duration_seconds, e.duration) << c.name;
+            EXPECT_EQ(event.nadir_bpm, e.nadir) << c.name;
+            EXPECT_EQ(event.depth_bpm, e.depth) << c.name;
+            EXPECT_EQ(event.onset_to_nadir_seconds, e.onset_to_nadir) << c.name;
+            EXPECT_EQ(event.kind, e.kind) << c.name;
+            // Every second is named by a row at its start.
+            ASSERT_TRUE(decelerations[i].at.has_value()) << c.name;
+            const std::int64_t start_ms = kBaseMs + e.start * 1000;
+            EXPECT_EQ(decelerations[i].at->start, start_ms) << c.name;
+            EXPECT_EQ(decelerations[i].at->nadir, start_ms + std::llround(e.onset_to_nadir * 1000)) << c.name;
+            EXPECT_EQ(decelerations[i].at->end, kBaseMs + e.end * 1000) << c.name;
         }
     }
 }
@@ -308,195 +301,144 @@ TEST(DecelerationDetection, RunsLimitsNadirAndKind) {
 TEST(DecelerationDetection, DetectionSpanLimitsTheSearch) {
     // A deep fall entirely before the span is not seen; one inside it is.
     const SeriesFixture fixture({{110, 20}, {140, 20}, {110, 20}, {140, 10}});
-    const std::vector<DecelerationEvent> events =
+    const std::vector<Deceleration> decelerations =
         detect_decelerations(fixture.series, span_of_seconds(30, 69), kBaseline);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].start, clock_text(40));
-    EXPECT_EQ(events[0].end, clock_text(60));
+    ASSERT_EQ(decelerations.size(), 1u);
+    EXPECT_EQ(decelerations[0].event.start, clock_text(40));
+    EXPECT_EQ(decelerations[0].event.end, clock_text(60));
 }
 
-// --------------------------------------------------------------- decel_times
+// ------------------------------------------------------------------ instants
 
-// The latest instant a monitor text can name lies 807 ms before the end of
-// the signed 64-bit millisecond range.
-constexpr const char* kLastRepresentableSecond = "292278994-08-17 07:12:55";
-
-DecelerationEvent deceleration(std::string start, std::string end, double onset_to_nadir,
-                               DecelerationKind kind = kGradual) {
-    DecelerationEvent event;
-    event.start = std::move(start);
-    event.end = std::move(end);
-    event.onset_to_nadir_seconds = onset_to_nadir;
-    event.kind = kind;
-    return event;
-}
-
-struct DecelTimesCase {
-    const char* name;
-    std::string start;
-    std::string end;
-    double onset_to_nadir;
-    std::optional<DecelTimes> expected;
-};
-
-TEST(DecelTimes, ParsesTextsAndPlacesTheNadir) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const DecelTimesCase cases[] = {
-        {"whole seconds", clock_text(0), clock_text(40), 20.0,
-         DecelTimes{kBaseMs, kBaseMs + 20'000, kBaseMs + 40'000}},
-        {"half millisecond rounds up", clock_text(0), clock_text(40), 0.0625,
-         DecelTimes{kBaseMs, kBaseMs + 63, kBaseMs + 40'000}},
-        {"negative half rounds away from zero", clock_text(0), clock_text(40), -0.0625,
-         DecelTimes{kBaseMs, kBaseMs - 63, kBaseMs + 40'000}},
-        {"texts with an offset", "2024-03-10T12:00:00+02:00", "2024-03-10T10:00:30Z", 1.5,
-         DecelTimes{kBaseMs, kBaseMs + 1'500, kBaseMs + 30'000}},
-        {"synthesized start text", "1710064800000ms", clock_text(40), 20.0, std::nullopt},
-        {"synthesized end text", clock_text(0), "1710064840000ms", 20.0, std::nullopt},
-        {"nadir offset not a number", clock_text(0), clock_text(40), nan, std::nullopt},
-        {"nadir offset beyond any instant", clock_text(0), clock_text(40), 1e300, std::nullopt},
-        {"nadir past the last instant", kLastRepresentableSecond, kLastRepresentableSecond, 1.0,
-         std::nullopt},
+// A deceleration is placed by the rows that name its start and end seconds,
+// its nadir onset_to_nadir after the start row: none without those rows, and
+// none when the nadir would lie past the last instant.
+TEST(DecelerationInstants, PlacedWhereTheEventIsMade) {
+    constexpr std::int64_t kLastSecond = std::numeric_limits<std::int64_t>::max() - 807;
+    const struct {
+        const char* name;
+        std::int64_t first_second;      // the deceleration runs 20 s from here, nadir last
+        std::int64_t start_row_offset;  // where in its second the start row lies
+        bool named;                     // rows name the seconds
+        bool placed;
+    } cases[] = {
+        {"named seconds", kBaseMs, 250, true, true},
+        {"seconds without rows", kBaseMs, 0, false, false},
+        {"nadir at the last instant", kLastSecond - 20'000, 807, true, true},
+        {"nadir past the last instant", kLastSecond - 20'000, 808, true, false},
     };
-    for (const DecelTimesCase& c : cases) {
-        const std::optional<DecelTimes> times = decel_times(deceleration(c.start, c.end, c.onset_to_nadir));
-        ASSERT_EQ(times.has_value(), c.expected.has_value()) << c.name;
-        if (!times) continue;
-        EXPECT_EQ(times->start, c.expected->start) << c.name;
-        EXPECT_EQ(times->nadir, c.expected->nadir) << c.name;
-        EXPECT_EQ(times->end, c.expected->end) << c.name;
+    for (const auto& c : cases) {
+        std::vector<MonitorSample> rows;
+        for (std::int64_t s = 0; s <= 20; ++s) {
+            MonitorSample& row = rows.emplace_back();
+            row.timestamp = "row";
+            row.timestamp_ms = c.first_second + s * 1000 + (s == 0 ? c.start_row_offset : 0);
+            row.hr1 = s == 20 ? 100.0 : 120.0;
+        }
+        if (!c.named) rows.clear();
+        const std::int64_t end = c.first_second + 20'000;
+        PreparedWindow window = build_second_samples(rows, FetalChannel::HR1, window_spans(c.first_second, end));
+        if (!c.named) {
+            for (std::size_t i = 0; i < window.series.size(); ++i) window.series[i].fetal_bpm = i == 20 ? 100.0 : 120.0;
+        }
+        const std::vector<Deceleration> d = detect_decelerations(window.series, Span{c.first_second, end}, kBaseline);
+        ASSERT_EQ(d.size(), 1u) << c.name;
+        ASSERT_EQ(d[0].at.has_value(), c.placed) << c.name;
+        if (!c.placed) continue;
+        const std::int64_t start = c.first_second + c.start_row_offset;
+        EXPECT_EQ(d[0].at->start, start) << c.name;
+        EXPECT_EQ(d[0].at->nadir, start + 20'000) << c.name;
+        EXPECT_EQ(d[0].at->end, end) << c.name;  // the closest second to the run's end is its last
     }
-}
-
-TEST(DecelTimes, LastRepresentableSecondParses) {
-    // Guards the overflow cases above: they must fail for the nadir, not the text.
-    const Result<std::int64_t> last = time::parse_monitor_timestamp(kLastRepresentableSecond);
-    ASSERT_TRUE(last.ok());
-    EXPECT_EQ(*last, std::numeric_limits<std::int64_t>::max() - 807);
-    const std::optional<DecelTimes> times =
-        decel_times(deceleration(kLastRepresentableSecond, kLastRepresentableSecond, 0.0));
-    ASSERT_TRUE(times.has_value());
-    EXPECT_EQ(times->nadir, *last);
 }
 
 // -------------------------------------------------------------------- timing
 
-struct ContractionTexts {
-    std::string start;
-    std::string peak;
-    std::string end;
-};
+constexpr std::int64_t kLast = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kFirst = std::numeric_limits<std::int64_t>::min();
 
-ContractionTexts at_seconds(std::int64_t start, std::int64_t peak, std::int64_t end) {
-    return {clock_text(start), clock_text(peak), clock_text(end)};
+// A gradual (or other) deceleration placed at seconds after 10:00:00.
+Deceleration deceleration(std::int64_t start, std::int64_t end, double onset_to_nadir,
+                          DecelerationKind kind = kGradual) {
+    Deceleration d;
+    d.event.kind = kind;
+    const std::int64_t start_ms = kBaseMs + start * 1000;
+    d.at = DecelerationInstants{start_ms, start_ms + std::llround(onset_to_nadir * 1000), kBaseMs + end * 1000};
+    return d;
+}
+
+Deceleration placed_at(std::int64_t start, std::int64_t nadir, std::int64_t end) {
+    Deceleration d;
+    d.event.kind = kGradual;
+    d.at = DecelerationInstants{start, nadir, end};
+    return d;
+}
+
+Contraction contraction_at(std::optional<std::int64_t> start, std::optional<std::int64_t> peak,
+                           std::optional<std::int64_t> end) {
+    Contraction c;
+    c.at = ContractionInstants{start, peak, end};
+    return c;
+}
+
+Contraction at_seconds(std::int64_t start, std::int64_t peak, std::int64_t end) {
+    return contraction_at(kBaseMs + start * 1000, kBaseMs + peak * 1000, kBaseMs + end * 1000);
 }
 
 struct TimingCase {
     const char* name;
-    DecelerationEvent deceleration;
-    std::vector<ContractionTexts> contractions;
+    Deceleration deceleration;
+    std::vector<Contraction> contractions;
     DecelerationKind expected;
 };
 
 TEST(GradualDecelerationTiming, AssociationAndLag) {
+    Deceleration unplaced = deceleration(0, 80, 60.0);
+    unplaced.at.reset();
     const TimingCase cases[] = {
-        {"nadir 5.0 s after the peak is early",
-         deceleration(clock_text(0), clock_text(80), 65.0), {at_seconds(40, 60, 90)},
+        {"nadir 5.0 s after the peak is early", deceleration(0, 80, 65.0), {at_seconds(40, 60, 90)},
          DecelerationKind::early},
-        {"nadir 5.001 s after the peak is late",
-         deceleration(clock_text(0), clock_text(80), 65.001), {at_seconds(40, 60, 90)},
+        {"nadir 5.001 s after the peak is late", deceleration(0, 80, 65.001), {at_seconds(40, 60, 90)},
          DecelerationKind::late},
-        {"nadir 5.0 s before the peak is early",
-         deceleration(clock_text(0), clock_text(80), 55.0), {at_seconds(40, 60, 90)},
+        {"nadir 5.0 s before the peak is early", deceleration(0, 80, 55.0), {at_seconds(40, 60, 90)},
          DecelerationKind::early},
-        {"nadir 6 s before the peak stays gradual",
-         deceleration(clock_text(0), clock_text(80), 54.0), {at_seconds(40, 60, 90)}, kGradual},
-        {"variable decelerations are not timed",
-         deceleration(clock_text(0), clock_text(80), 60.0, kVariable), {at_seconds(40, 60, 90)},
+        {"nadir 6 s before the peak stays gradual", deceleration(0, 80, 54.0), {at_seconds(40, 60, 90)}, kGradual},
+        {"variable decelerations are not timed", deceleration(0, 80, 60.0, kVariable), {at_seconds(40, 60, 90)},
          kVariable},
-        {"prolonged decelerations are not timed",
-         deceleration(clock_text(0), clock_text(80), 60.0, kProlonged), {at_seconds(40, 60, 90)},
+        {"prolonged decelerations are not timed", deceleration(0, 80, 60.0, kProlonged), {at_seconds(40, 60, 90)},
          kProlonged},
-        {"no contractions", deceleration(clock_text(0), clock_text(80), 65.0), {}, kGradual},
+        {"no contractions", deceleration(0, 80, 65.0), {}, kGradual},
         // Nadir at 20 s. The contraction starting 31 s later is not associated,
         // so the farther one (peak 60 s before the nadir) decides.
-        {"nadir 31 s before a contraction start is not associated",
-         deceleration(clock_text(0), clock_text(40), 20.0),
+        {"nadir 31 s before a contraction start is not associated", deceleration(0, 40, 20.0),
          {at_seconds(-80, -40, -30), at_seconds(51, 52, 80)}, DecelerationKind::late},
-        {"nadir 30 s before a contraction start is associated",
-         deceleration(clock_text(0), clock_text(40), 20.0),
+        {"nadir 30 s before a contraction start is associated", deceleration(0, 40, 20.0),
          {at_seconds(-80, -40, -30), at_seconds(50, 52, 80)}, kGradual},
-        {"nadir 60 s after a contraction end is associated",
-         deceleration(clock_text(100), clock_text(140), 20.0), {at_seconds(40, 50, 60)},
+        {"nadir 60 s after a contraction end is associated", deceleration(100, 140, 20.0), {at_seconds(40, 50, 60)},
          DecelerationKind::late},
-        {"nadir 61 s after a contraction end is not",
-         deceleration(clock_text(100), clock_text(140), 21.0), {at_seconds(40, 50, 60)}, kGradual},
-        {"overlap alone associates",
-         deceleration(clock_text(0), clock_text(200), 150.0), {at_seconds(10, 20, 30)},
-         DecelerationKind::late},
-        {"equal distances: the earlier listed wins (late)",
-         deceleration(clock_text(0), clock_text(80), 40.0),
-         {at_seconds(20, 30, 50), at_seconds(40, 50, 70)}, DecelerationKind::late},
-        {"equal distances: the earlier listed wins (stays)",
-         deceleration(clock_text(0), clock_text(80), 40.0),
-         {at_seconds(40, 50, 70), at_seconds(20, 30, 50)}, kGradual},
-        {"the closest peak wins",
-         deceleration(clock_text(0), clock_text(80), 40.0),
-         {at_seconds(10, 20, 30), at_seconds(30, 38, 60)}, DecelerationKind::early},
-        {"synthesized deceleration text takes no part",
-         deceleration("1710064800000ms", clock_text(80), 60.0),
-         {at_seconds(40, 60, 90),
-          ContractionTexts{"1970-01-01 00:00:00", "1970-01-01 00:00:00", "1970-01-01 00:01:00"}},
+        {"nadir 61 s after a contraction end is not", deceleration(100, 140, 21.0), {at_seconds(40, 50, 60)},
          kGradual},
-        {"contraction with a synthesized text is passed over",
-         deceleration(clock_text(0), clock_text(80), 60.0),
-         {ContractionTexts{clock_text(40), "1710064860000ms", clock_text(90)},
-          at_seconds(20, 30, 50)},
-         DecelerationKind::late},
-        {"instants far apart do not overflow",
-         deceleration(kLastRepresentableSecond, kLastRepresentableSecond, 0.0),
-         {ContractionTexts{"0000-01-01 00:00:00", "0000-01-01 00:00:00", kLastRepresentableSecond}},
-         DecelerationKind::late},
-        {"association bound past the last instant",
-         deceleration(kLastRepresentableSecond, kLastRepresentableSecond, 0.0),
-         {ContractionTexts{kLastRepresentableSecond, kLastRepresentableSecond,
-                           kLastRepresentableSecond}},
+        {"overlap alone associates", deceleration(0, 200, 150.0), {at_seconds(10, 20, 30)}, DecelerationKind::late},
+        {"equal distances: the earlier listed wins (late)", deceleration(0, 80, 40.0),
+         {at_seconds(20, 30, 50), at_seconds(40, 50, 70)}, DecelerationKind::late},
+        {"equal distances: the earlier listed wins (stays)", deceleration(0, 80, 40.0),
+         {at_seconds(40, 50, 70), at_seconds(20, 30, 50)}, kGradual},
+        {"the closest peak wins", deceleration(0, 80, 40.0), {at_seconds(10, 20, 30), at_seconds(30, 38, 60)},
          DecelerationKind::early},
+        {"an unplaced deceleration takes no part", unplaced, {at_seconds(40, 60, 90)}, kGradual},
+        {"a contraction without a peak instant is passed over", deceleration(0, 80, 60.0),
+         {contraction_at(kBaseMs + 40'000, std::nullopt, kBaseMs + 90'000), at_seconds(20, 30, 50)},
+         DecelerationKind::late},
+        {"instants far apart do not overflow", placed_at(kLast, kLast, kLast), {contraction_at(kFirst, kFirst, kLast)},
+         DecelerationKind::late},
+        {"association bound past the last instant", placed_at(kLast, kLast, kLast),
+         {contraction_at(kLast, kLast, kLast)}, DecelerationKind::early},
     };
     for (const TimingCase& c : cases) {
-        std::vector<DecelerationEvent> decelerations{c.deceleration};
-        std::vector<ContractionEvent> contractions;
-        for (const ContractionTexts& texts : c.contractions) {
-            ContractionEvent contraction;
-            contraction.start = texts.start;
-            contraction.peak = texts.peak;
-            contraction.end = texts.end;
-            contractions.push_back(contraction);
-        }
-        time_gradual_decelerations(decelerations, contractions);
-        ASSERT_EQ(decelerations.size(), 1u) << c.name;
-        EXPECT_EQ(decelerations[0].kind, c.expected) << c.name;
-        EXPECT_EQ(decelerations[0].start, c.deceleration.start) << c.name;
-        EXPECT_EQ(decelerations[0].onset_to_nadir_seconds, c.deceleration.onset_to_nadir_seconds)
-            << c.name;
+        std::vector<Deceleration> decelerations{c.deceleration};
+        time_gradual_decelerations(decelerations, c.contractions);
+        EXPECT_EQ(decelerations[0].event.kind, c.expected) << c.name;
     }
-}
-
-TEST(GradualDecelerationTiming, EachDecelerationTimedOnItsOwn) {
-    std::vector<DecelerationEvent> decelerations{
-        deceleration(clock_text(0), clock_text(80), 62.0),
-        deceleration(clock_text(100), clock_text(140), 20.0, kVariable),
-        deceleration(clock_text(200), clock_text(280), 60.0),
-        deceleration(clock_text(400), clock_text(480), 40.0),
-    };
-    const std::vector<ContractionEvent> contractions{
-        ContractionEvent{clock_text(40), clock_text(60), clock_text(90), 51.0, 50.0},
-        ContractionEvent{clock_text(220), clock_text(240), clock_text(270), 51.0, 50.0},
-    };
-    time_gradual_decelerations(decelerations, contractions);
-    EXPECT_EQ(decelerations[0].kind, DecelerationKind::early);
-    EXPECT_EQ(decelerations[1].kind, kVariable);
-    EXPECT_EQ(decelerations[2].kind, DecelerationKind::late);
-    EXPECT_EQ(decelerations[3].kind, kGradual);
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST(WindowFeaturesHeartRate, Table) {
     };
     for (const HeartRateCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const WindowFeatures f = compute_features(series_of(c.seconds), c.baseline, {}, {}, {});
+        const WindowFeatures f = compute_features(series_of(c.seconds), c.baseline, 0, {}, 0, 0.0);
         EXPECT_EQ(f.fetal_hr_min_bpm, c.min);
         EXPECT_EQ(f.fetal_hr_p05_bpm, c.p05);
         EXPECT_EQ(f.fetal_hr_mean_bpm, c.mean);
@@ -105,18 +105,18 @@ TEST(WindowFeaturesToco, Table) {
         {{{kNone, kNone, 0.0}, {140.0}}, 0.0, 0.0},
     };
     for (const Case& c : cases) {
-        const WindowFeatures f = compute_features(series_of(c.seconds), std::nullopt, {}, {}, {});
+        const WindowFeatures f = compute_features(series_of(c.seconds), std::nullopt, 0, {}, 0, 0.0);
         EXPECT_EQ(f.toco_mean, c.mean);
         EXPECT_EQ(f.toco_max, c.max);
     }
 }
 
-DecelerationEvent decel(double duration, double nadir, double depth, DecelerationKind kind) {
-    DecelerationEvent d;
-    d.duration_seconds = duration;
-    d.nadir_bpm = nadir;
-    d.depth_bpm = depth;
-    d.kind = kind;
+Deceleration decel(double duration, double nadir, double depth, DecelerationKind kind) {
+    Deceleration d;
+    d.event.duration_seconds = duration;
+    d.event.nadir_bpm = nadir;
+    d.event.depth_bpm = depth;
+    d.event.kind = kind;
     return d;
 }
 
@@ -125,7 +125,7 @@ TEST(WindowFeaturesEvents, Table) {
     struct Case {
         const char* name;
         std::size_t accelerations;
-        std::vector<DecelerationEvent> decelerations;
+        std::vector<Deceleration> decelerations;
         std::size_t contractions;
         double rate;
         std::uint64_t decel_count, prolonged;
@@ -151,12 +151,8 @@ TEST(WindowFeaturesEvents, Table) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TocoSummary toco;
-        toco.contraction_events.resize(c.contractions);
-        toco.contractions_per_10_min = c.rate;
-        const std::vector<AccelerationEvent> accelerations(c.accelerations);
         const WindowFeatures f =
-            compute_features(series_of({{140.0}}), 140, accelerations, c.decelerations, toco);
+            compute_features(series_of({{140.0}}), 140, c.accelerations, c.decelerations, c.contractions, c.rate);
         EXPECT_EQ(f.acceleration_count, c.accelerations);
         EXPECT_EQ(f.deceleration_count, c.decel_count);
         EXPECT_EQ(f.prolonged_deceleration_count, c.prolonged);
@@ -173,7 +169,7 @@ TEST(WindowFeaturesEvents, Table) {
 TEST(WindowFeaturesHeartRate, WholeWindowMean) {
     std::vector<Sec> seconds;
     for (int i = 0; i < 1800; ++i) seconds.push_back({i < 1200 ? 130.0 : 150.0});
-    const WindowFeatures f = compute_features(series_of(seconds), 150, {}, {}, {});
+    const WindowFeatures f = compute_features(series_of(seconds), 150, 0, {}, 0, 0.0);
     ASSERT_TRUE(f.baseline_delta_mean_bpm);
     EXPECT_DOUBLE_EQ(*f.baseline_delta_mean_bpm, (1200.0 * 130.0 + 600.0 * 150.0) / 1800.0 - 150.0);
     EXPECT_LT(*f.baseline_delta_mean_bpm, 0.0);

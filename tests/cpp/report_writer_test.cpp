@@ -8,8 +8,8 @@
 namespace {
 
 using namespace fhr_core;
-using fhr_core::analysis::append_fixed3;
-using fhr_core::analysis::escape_json;
+using fhr_core::analysis::detail::append_fixed3;
+using fhr_core::analysis::detail::escape_json;
 using fhr_core::analysis::report_as_json;
 
 std::string fixed3(double v) {
@@ -94,9 +94,17 @@ TEST(ReportWriter, WindowLayoutEventsAndCommas) {
     w.deceleration_events.push_back({"d1", "d2", 15.0, 90.0, 45.0, 7.5, DecelerationKind::late});
     w.deceleration_events.push_back({"d3", "d4", 16.0, 91.0, 44.0, 8.5, DecelerationKind::gradual_unclassified});
     w.toco_summary.tachysystole = false;
-    w.reasons = {"x", "y\\z"};
+    w.reasons = {Reason::tachycardia, Reason::late_deceleration, Reason::minimal_variability};
+    w.limitations = {Limitation::no_baseline, Limitation::under_10_minutes};
+    w.alert_suppression_reasons = Suppression::isolated_marked;
+    w.category_iii_diagnostics.cat_iii_blockers = {Cat3Blocker::near_absent_variability, Cat3Blocker::under_20_minutes,
+                                                   Cat3Blocker::few_contractions, Cat3Blocker::sparse_toco};
     report.windows = {w, w};
     const std::string text = report_as_json(report);
+    // Phrases sorted by their bytes, limitations in their fixed order.
+    const std::string limitations =
+        "      \"limitations\": [\"less than 10 minutes: baseline and variability assessment is incomplete\", "
+        "\"baseline indeterminate: fewer than 120 usable fetal-HR seconds in the current 10-minute segment\"]\n";
 
     EXPECT_NE(text.find("  \"channel\": \"HR2\",\n  \"analysis_mode\": \"rolling\",\n"
                         "  \"requested_window_minutes\": 20,\n  \"step_seconds\": 300,\n"),
@@ -104,6 +112,11 @@ TEST(ReportWriter, WindowLayoutEventsAndCommas) {
     EXPECT_NE(text.find("    \"start_timestamp\": \"a\\\"b\",\n"), std::string::npos);
     EXPECT_NE(text.find("      \"baseline_bpm\": -5,\n      \"baseline_class\": \"bradycardia\",\n"
                         "      \"variability_bpm\": null,\n      \"variability_class\": null,\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("        \"cat_iii_blockers\": [\"TOCO unavailable or sparse: contraction-linked recurrence is limited\", "
+                        "\"fewer than two detected contractions: recurrent deceleration assessment is limited\", "
+                        "\"less than 20 minutes: recurrent deceleration assessment is incomplete\", "
+                        "\"variability is near-absent, not absent\"],\n"),
               std::string::npos);
     EXPECT_EQ(section(text, "\"acceleration_events\"", "],"),
               "      \"acceleration_events\": [\n      ],\n");
@@ -132,14 +145,14 @@ TEST(ReportWriter, WindowLayoutEventsAndCommas) {
               "      \"contractions\": 0,\n"
               "      \"contractions_per_10_min\": 0.000,\n"
               "      \"tachysystole\": false,\n"
-              "      \"reasons\": [\"x\", \"y\\\\z\"],\n"
+              "      \"reasons\": [\"late deceleration\", \"minimal variability\", \"tachycardia\"],\n"
               "      \"high_risk_features\": [],\n"
               "      \"protective_features\": [],\n"
-              "      \"alert_suppression_reasons\": [],\n"
-              "      \"limitations\": []\n");
+              "      \"alert_suppression_reasons\": [\"isolated marked variability retained without interruptive alert\"],\n"
+              + limitations);
     // The first window's brace has a comma, the last one's not.
-    EXPECT_NE(text.find("      \"limitations\": []\n    },\n    {\n"), std::string::npos);
-    const std::string tail = "      \"limitations\": []\n    }\n  ]\n}\n";
+    EXPECT_NE(text.find(limitations + "    },\n    {\n"), std::string::npos);
+    const std::string tail = limitations + "    }\n  ]\n}\n";
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 

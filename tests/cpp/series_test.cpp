@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "fhr_core/csv_input/csv_reader.hpp"
+#include "fhr_core/time/timestamp.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -127,7 +130,7 @@ TEST(SecondSeriesBinning, Table) {
     for (const BinningCase& c : cases) {
         SCOPED_TRACE(c.name);
         const auto samples = rows_of(c.rows);
-        expect_series(build_second_samples(samples, c.channel, c.start, c.end).series, c.expected);
+        expect_series(build_second_samples(samples, c.channel, window_spans(c.start, c.end)).series, c.expected);
     }
 }
 
@@ -170,7 +173,7 @@ TEST(SecondSeriesWindow, Table) {
     for (const WindowCase& c : cases) {
         SCOPED_TRACE(c.name);
         const auto samples = rows_of(c.rows);
-        const PreparedWindow w = build_second_samples(samples, FetalChannel::HR1, c.start, c.end);
+        const PreparedWindow w = build_second_samples(samples, FetalChannel::HR1, window_spans(c.start, c.end));
         ASSERT_EQ(w.series.size(), c.series_length);
         if (!w.series.empty()) {
             EXPECT_EQ(w.series.front().timestamp_ms, c.first_second);
@@ -216,7 +219,7 @@ TEST(SecondSeriesQuality, Table) {
     for (const QualityCase& c : cases) {
         SCOPED_TRACE(c.name);
         const auto samples = rows_of(c.rows);
-        const DataQuality q = build_second_samples(samples, FetalChannel::HR1, kTen, c.end).data_quality;
+        const DataQuality q = build_second_samples(samples, FetalChannel::HR1, window_spans(kTen, c.end)).data_quality;
         EXPECT_EQ(q.fetal_usable_seconds, c.fetal_seconds);
         EXPECT_EQ(q.fetal_usable_ratio, c.fetal_ratio);
         EXPECT_EQ(q.maternal_usable_ratio, c.maternal_ratio);
@@ -243,7 +246,7 @@ TEST(SecondSeriesWindow, ExtremeInstants) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto samples = rows_of({{c.start, "s", 140.0}, {c.end, "e", 150.0}});
-        const PreparedWindow w = build_second_samples(samples, FetalChannel::HR1, c.start, c.end);
+        const PreparedWindow w = build_second_samples(samples, FetalChannel::HR1, window_spans(c.start, c.end));
         ASSERT_EQ(w.series.size(), c.seconds.size());
         for (std::size_t i = 0; i < c.seconds.size(); ++i) {
             EXPECT_EQ(w.series[i].timestamp_ms, c.seconds[i]);
@@ -256,34 +259,49 @@ TEST(SecondSeriesWindow, ExtremeInstants) {
     }
 }
 
-TEST(SecondSeriesText, Table) {
-    struct Case {
-        std::string_view timestamp;
-        std::int64_t ms;
-        std::string expected;
+// The instant an event is placed at is taken from the second its text comes
+// from, where the event is made; it is exactly the instant that text parses
+// back to, for every shape of text a second can carry: the text of the row
+// that named it (any layout the readers accept, up to the ends of the instant
+// range) or the synthesized "{ms}ms" of a second without rows.
+TEST(SecondSeriesInstant, EqualsTheInstantItsTextParsesTo) {
+    const struct {
+        const char* first;
+        const char* last;
+    } recordings[] = {
+        {"1970-01-01 00:00:00", "1970-01-01 00:00:03"},
+        {"1969-12-31 23:59:57.250", "1969-12-31 23:59:59.999"},
+        {"0000-01-01 00:00:00", "0000-01-01 00:00:02"},
+        {"9999-12-31 23:59:57", "9999-12-31T23:59:59.999Z"},
+        {"2024-03-10T12:00:00.5+02:00", "  2024-03-10 10:00:03-00:00 "},
+        {"292278994-08-17 07:12:52.900", "292278994-08-17 07:12:55.807"},     // the last instant
+        {"0000-01-01 00:00:04.192--2562030519344:47", "0000-01-01 00:00:06.5--2562030519344:47"},  // the first
     };
-    const std::vector<Case> cases = {
-        {"2024-03-10 10:00:00", 0, "2024-03-10 10:00:00"},
-        {"", 1'710'064'800'000, "1710064800000ms"},
-        {"", -5000, "-5000ms"},
-        {"", 0, "0ms"},
-        {"", kMin, "-9223372036854775808ms"},
-    };
-    for (const Case& c : cases) {
-        SecondSample s;
-        s.timestamp = c.timestamp;
-        s.timestamp_ms = c.ms;
-        EXPECT_EQ(second_text(s), c.expected);
+    std::int64_t lowest = 0;
+    std::int64_t highest = 0;
+    for (const auto& r : recordings) {
+        SCOPED_TRACE(r.first);
+        const auto input = csv_input::read_monitor_csv_str(std::string("Date,HR1\n") + r.first + ",140\n" + r.last + ",141\n");
+        ASSERT_TRUE(input.ok()) << input.error();
+        const std::int64_t start = input->samples.front().timestamp_ms;
+        const std::int64_t end = input->samples.back().timestamp_ms;
+        lowest = std::min(lowest, start);
+        highest = std::max(highest, end);
+        const Series series = build_second_samples(input->samples, FetalChannel::HR1, window_spans(start, end)).series;
+        ASSERT_GE(series.size(), 3u);
+        for (const SecondSample& second : series) {
+            const std::string text = second_text(second);
+            const auto parsed = time::parse_monitor_timestamp(text);
+            EXPECT_EQ(second_instant(second), parsed.ok() ? std::optional(*parsed) : std::nullopt) << text;
+        }
     }
+    EXPECT_EQ(lowest, kMin);
+    EXPECT_EQ(highest, kMax);
 }
 
 TEST(SecondSeriesClosest, Table) {
-    Series series(3);
-    const char* names[] = {"a", "b", "c"};
-    for (std::size_t i = 0; i < 3; ++i) {
-        series[i].timestamp_ms = 10'000 + static_cast<std::int64_t>(i) * 1000;
-        series[i].timestamp = names[i];
-    }
+    const auto rows = rows_of({{10'000, "a"}, {11'000, "b"}, {12'000, "c"}});
+    const Series series = build_second_samples(rows, FetalChannel::HR1, window_spans(10'000, 12'000)).series;
     struct Case {
         std::int64_t ms;
         const char* expected;
@@ -294,48 +312,48 @@ TEST(SecondSeriesClosest, Table) {
         {kMax, "c"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(closest_second_text(series, c.ms), c.expected) << c.ms;
+        EXPECT_EQ(second_text(closest_second(series, c.ms)), c.expected) << c.ms;
     }
 }
 
-TEST(SecondSeriesSpans, CurrentSegment) {
+// The segments of a window, pinned at the ends of the instant range.
+TEST(WindowSpansTable, SegmentsAndFlags) {
     struct Case {
         std::int64_t start;
         std::int64_t end;
-        std::int64_t length;
-        std::int64_t from;
+        std::uint64_t length;
+        std::int64_t from_10;
+        std::int64_t from_20;
+        Span previous;
+        bool at_least_10, at_least_20, at_least_30;
     };
+    constexpr std::int64_t kM = 60'000;
     const std::vector<Case> cases = {
-        {0, 1'800'000, kTenMinutesMs, 1'200'000},
-        {0, 1'800'000, kTwentyMinutesMs, 600'000},
-        {1'000'000, 1'500'000, kTenMinutesMs, 1'000'000},
-        {0, 600'000, kTenMinutesMs, 0},
-        {kMin, kMin + 5, kTenMinutesMs, kMin},
-        {kMin + 10, kMin + 20, kThirtyMinutesMs, kMin + 10},
-        {kMax - 1, kMax, kTenMinutesMs, kMax - 1},
+        {0, 30 * kM, 30 * kM, 20 * kM, 10 * kM, {10 * kM, 20 * kM}, true, true, true},
+        {0, 30 * kM - 1, 30 * kM - 1, 20 * kM - 1, 10 * kM - 1, {10 * kM - 1, 20 * kM - 1}, true, true, false},
+        {0, 20 * kM, 20 * kM, 10 * kM, 0, {0, 10 * kM}, true, true, false},
+        {0, 20 * kM - 1, 20 * kM - 1, 10 * kM - 1, 0, {-1, 10 * kM - 1}, true, false, false},
+        {0, 10 * kM, 10 * kM, 0, 0, {-10 * kM, 0}, true, false, false},
+        {0, 10 * kM - 1, 10 * kM - 1, 0, 0, {-10 * kM - 1, -1}, false, false, false},
+        {600'000, 0, 0, 600'000, 600'000, {-20 * kM, -10 * kM}, false, false, false},
+        {kMin, kMin + 5, 5, kMin, kMin, {kMin, kMin}, false, false, false},
+        {kMax - 1, kMax, 1, kMax - 1, kMax - 1, {kMax - 20 * kM, kMax - 10 * kM}, false, false, false},
+        {kMin, kMax, std::numeric_limits<std::uint64_t>::max(), kMax - 10 * kM, kMax - 20 * kM,
+         {kMax - 20 * kM, kMax - 10 * kM}, true, true, true},
+        {kMax, kMin, 0, kMax, kMax, {kMin, kMin}, false, false, false},
     };
     for (const Case& c : cases) {
-        const Span s = current_segment(c.start, c.end, c.length);
-        EXPECT_EQ(s.from_ms, c.from) << c.start << " " << c.end;
-        EXPECT_EQ(s.to_ms, c.end);
-    }
-}
-
-TEST(SecondSeriesSpans, WindowSpan) {
-    struct Case {
-        std::int64_t start;
-        std::int64_t end;
-        std::uint64_t expected;
-    };
-    const std::vector<Case> cases = {
-        {0, 600'000, 600'000},
-        {600'000, 0, 0},
-        {-5, 5, 10},
-        {kMin, kMax, std::numeric_limits<std::uint64_t>::max()},
-        {kMax, kMin, 0},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(window_span_ms(c.start, c.end), c.expected) << c.start << " " << c.end;
+        SCOPED_TRACE(std::to_string(c.start) + " " + std::to_string(c.end));
+        const WindowSpans s = window_spans(c.start, c.end);
+        EXPECT_EQ(s.length_ms, c.length);
+        EXPECT_EQ(s.current_10_min.from_ms, c.from_10);
+        EXPECT_EQ(s.current_20_min.from_ms, c.from_20);
+        EXPECT_EQ(s.current_10_min.to_ms, c.end);
+        EXPECT_EQ(s.previous_10_min.from_ms, c.previous.from_ms);
+        EXPECT_EQ(s.previous_10_min.to_ms, c.previous.to_ms);
+        EXPECT_EQ(s.at_least_10_min, c.at_least_10);
+        EXPECT_EQ(s.at_least_20_min, c.at_least_20);
+        EXPECT_EQ(s.at_least_30_min, c.at_least_30);
     }
 }
 

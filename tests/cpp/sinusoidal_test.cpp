@@ -90,7 +90,7 @@ TEST(SinusoidalLikeValues, Table) {
         {"a random walk", random_walk(1200), 0.45, false},
     };
     for (const LikeCase& c : cases) {
-        EXPECT_EQ(sinusoidal_like_values(c.values, c.threshold), c.expected) << c.name;
+        EXPECT_EQ(detail::sinusoidal_like_values(c.values, c.threshold), c.expected) << c.name;
     }
 }
 
@@ -115,7 +115,7 @@ TEST(SinusoidalFillGaps, Table) {
         {"empty", {}, {}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(fill_gaps(c.values), c.expected) << c.name;
+        EXPECT_EQ(detail::fill_gaps(c.values), c.expected) << c.name;
     }
 }
 
@@ -138,7 +138,7 @@ TEST(SinusoidalMovingAverage, Table) {
         {"empty", {}, {}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(centred_moving_average(c.values), c.expected) << c.name;
+        EXPECT_EQ(detail::centred_moving_average(c.values), c.expected) << c.name;
     }
 }
 
@@ -211,7 +211,7 @@ TEST(SinusoidalPattern, Table) {
         {"a series outside the window", series_of(wave20), 5'000'000, 6'200'000, false},
     };
     for (const PatternCase& c : cases) {
-        EXPECT_EQ(detect_sinusoidal_pattern(c.series, c.window_start, c.window_end), c.expected)
+        EXPECT_EQ(detect_sinusoidal_pattern(c.series, window_spans(c.window_start, c.window_end)), c.expected)
             << c.name;
     }
 }
@@ -228,7 +228,7 @@ TEST(SinusoidalPattern, WholeSegmentThreshold) {
     const std::vector<Case> cases = {{0.0, true}, {6.0, true}, {7.0, false}, {10.0, false}};
     for (const Case& c : cases) {
         const std::vector<double> v = plus(sine(1201, 4, 8), sine(1201, 1.5, c.slow_amplitude));
-        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), 0, 1'200'000), c.expected)
+        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), window_spans(0, 1'200'000)), c.expected)
             << c.slow_amplitude;
     }
 }
@@ -246,7 +246,7 @@ TEST(SinusoidalPattern, EveryBlockMustPass) {
         if (c.flat_block < 4) {
             for (std::size_t i = c.flat_block * 300; i < c.flat_block * 300 + 300; ++i) v[i] = 140.0;
         }
-        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), 0, 1'200'000), c.expected)
+        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), window_spans(0, 1'200'000)), c.expected)
             << c.flat_block;
     }
 }

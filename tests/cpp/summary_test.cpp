@@ -41,7 +41,7 @@ TEST(ValueSummaryQuantileIndex, Table) {
         {5, -0.5, 0},   // before the start clamps to the first
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(quantile_index(c.n, c.q), c.expected) << c.n << " " << c.q;
+        EXPECT_EQ(detail::quantile_index(c.n, c.q), c.expected) << c.n << " " << c.q;
     }
 }
 

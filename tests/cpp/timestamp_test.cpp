@@ -8,8 +8,8 @@
 
 namespace {
 
-using fhr_core::time::days_from_civil;
-using fhr_core::time::parse_millis;
+using fhr_core::time::detail::days_from_civil;
+using fhr_core::time::detail::parse_millis;
 using fhr_core::time::parse_monitor_timestamp;
 
 constexpr std::int64_t kDay = 86'400'000;

@@ -85,7 +85,7 @@ TEST(VariabilityEstimate, Table) {
     };
     for (const VariabilityCase& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(estimate_variability(series_of(0, c.pieces), c.from_ms, c.to_ms, 140.0),
+        EXPECT_EQ(estimate_variability(series_of(0, c.pieces), Span{c.from_ms, c.to_ms}, 140.0),
                   c.expected);
     }
 }
@@ -104,7 +104,7 @@ TEST(VariabilityEstimate, WholeInstantRange) {
     for (const Case& c : cases) {
         // Ten minutes alternating 140/144: every chunk with 30 values spans 4.
         const Series series = series_of(c.start_ms, {wave(600, 4)});
-        EXPECT_EQ(estimate_variability(series, kMin, kMax, 140.0), c.expected) << c.start_ms;
+        EXPECT_EQ(estimate_variability(series, Span{kMin, kMax}, 140.0), c.expected) << c.start_ms;
     }
 }
 

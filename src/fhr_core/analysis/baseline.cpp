@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "fhr_core/analysis/bands.hpp"
 #include "fhr_core/analysis/summary.hpp"
 
 namespace fhr_core::analysis {
@@ -19,26 +20,14 @@ constexpr std::size_t kTrimDivisor = 10;
 // Baselines are reported in steps of this many bpm.
 constexpr double kBaselineStepBpm = 5.0;
 
-constexpr double kBradycardiaBelowBpm = 110.0;
-constexpr double kTachycardiaAboveBpm = 160.0;
-
 }  // namespace
 
-std::optional<std::int32_t> estimate_baseline(const Series& series, std::int64_t from_ms,
-                                              std::int64_t to_ms) {
-    if (from_ms > to_ms) return std::nullopt;
-    // The series is in time order: find the span's seconds by binary search.
-    const auto first = std::lower_bound(
-        series.begin(), series.end(), from_ms,
-        [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
-    const auto last = std::upper_bound(
-        first, series.end(), to_ms,
-        [](std::int64_t value, const SecondSample& s) { return value < s.timestamp_ms; });
-
+std::optional<std::int32_t> estimate_baseline(const Series& series, Span span) {
+    const std::span<const SecondSample> seconds = seconds_within(series, span);
     std::vector<double> values;
-    values.reserve(static_cast<std::size_t>(last - first));
-    for (auto it = first; it != last; ++it) {
-        if (it->fetal_bpm) values.push_back(*it->fetal_bpm);
+    values.reserve(seconds.size());
+    for (const SecondSample& second : seconds) {
+        if (second.fetal_bpm) values.push_back(*second.fetal_bpm);
     }
     if (values.size() < kMinBaselineValues) return std::nullopt;
 
@@ -63,8 +52,8 @@ std::optional<std::int32_t> estimate_baseline(const Series& series, std::int64_t
 std::optional<BaselineClass> classify_baseline(std::optional<std::int32_t> baseline_bpm) {
     if (!baseline_bpm) return std::nullopt;
     const auto bpm = static_cast<double>(*baseline_bpm);
-    if (bpm < kBradycardiaBelowBpm) return BaselineClass::bradycardia;
-    if (bpm > kTachycardiaAboveBpm) return BaselineClass::tachycardia;
+    if (bpm < bands::kNormalRateLowBpm) return BaselineClass::bradycardia;
+    if (bpm > bands::kNormalRateHighBpm) return BaselineClass::tachycardia;
     return BaselineClass::normal;
 }
 

@@ -9,10 +9,9 @@
 
 namespace fhr_core::analysis {
 
-// 10 % trimmed mean of the present fetal values in [from_ms, to_ms], rounded
-// to a multiple of 5; absent with fewer than 120 values.
-std::optional<std::int32_t> estimate_baseline(const Series& series, std::int64_t from_ms,
-                                              std::int64_t to_ms);
+// 10 % trimmed mean of the present fetal values in the span, rounded to a
+// multiple of 5; absent with fewer than 120 values.
+std::optional<std::int32_t> estimate_baseline(const Series& series, Span span);
 
 std::optional<BaselineClass> classify_baseline(std::optional<std::int32_t> baseline_bpm);
 

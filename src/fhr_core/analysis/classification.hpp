@@ -1,49 +1,57 @@
-// The three-tier category, its reasons, high-risk and protective features.
+// The three-tier category, its reasons, the high-risk and protective
+// findings, and the contraction-linked recurrence test.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <string>
 #include <vector>
 
-#include "fhr_core/analysis/series.hpp"
+#include "fhr_core/analysis/measure.hpp"
+#include "fhr_core/model/findings.hpp"
 #include "fhr_core/model/report.hpp"
 
 namespace fhr_core::analysis {
 
-// True when the window lasts at least 20 minutes, holds at least
-// `min_contractions` contractions and two decelerations of `kind`, and at
-// least half of its contractions are overlapped by such a deceleration
-// (from 30 s before the contraction to 60 s after it).
-bool recurrent_deceleration_kind(const std::vector<DecelerationEvent>& decelerations,
-                                 const std::vector<ContractionEvent>& contractions,
-                                 DecelerationKind kind, std::int64_t window_start,
-                                 std::int64_t window_end, std::size_t min_contractions);
+// Recurrence is judged from this many contractions on (the category, the
+// Category III diagnostics and the limitations).
+inline constexpr std::size_t kRecurrenceMinContractions = 2;
 
-struct CategoryDecision {
-    Classification classification = Classification::unclassified;
-    std::vector<std::string> reasons;  // in append order, not yet sorted
-    bool recurrent_late_min2 = false;
-    bool recurrent_variable_min2 = false;
+// A deceleration whose nadir lies below this is deep (bpm).
+inline constexpr double kDeepNadirBelowBpm = 80.0;
+
+// The recurrence test for late and variable decelerations, with at least
+// two and at least three contractions.
+struct Recurrence {
+    bool late_min2 = false;
+    bool variable_min2 = false;
+    bool late_min3 = false;
+    bool variable_min3 = false;
 };
 
-// Reads the measured fields of `window` (baseline, variability, sinusoidal
-// pattern, events, contractions).
-CategoryDecision decide_category(const WindowAnalysis& window, std::int64_t window_start,
-                                 std::int64_t window_end);
+Recurrence assess_recurrence(const Measurements& m);
 
-// High-risk features in append order, including the two look-backs over the
-// series. Reads the measured fields and the features group of `window`.
-std::vector<std::string> high_risk_features(const WindowAnalysis& window, const Series& series,
-                                            std::int64_t window_start, std::int64_t window_end);
+struct Category {
+    Classification classification = Classification::unclassified;
+    FindingSet<Reason> reasons;
+};
 
-std::vector<std::string> protective_features(const WindowAnalysis& window);
+Category decide_category(const Measurements& m, const Recurrence& recurrence);
 
-// Appends the maternal-capture and tachysystole entries to the window's
-// reasons and high-risk features (after the last limitation).
-void add_capture_and_tachysystole_entries(WindowAnalysis& window);
+// The high-risk findings; the tachysystole finding depends on the category.
+FindingSet<HighRisk> high_risk_findings(const Measurements& m, const Recurrence& recurrence,
+                                        Classification classification);
 
-// Sorts a phrase list by byte order and removes duplicates.
-void sort_phrases(std::vector<std::string>& phrases);
+FindingSet<Protective> protective_findings(const Measurements& m);
 
+namespace detail {
+
+// True when the window lasts at least 20 minutes, holds at least
+// `min_contractions` contractions and two decelerations of `kind`, and at
+// least half of its contractions are reached by the link span of such a
+// deceleration (decelerations and contractions without instants count but
+// never match).
+bool recurrent_deceleration_kind(const std::vector<Deceleration>& decelerations,
+                                 const std::vector<Contraction>& contractions, DecelerationKind kind,
+                                 const WindowSpans& spans, std::size_t min_contractions);
+
+}  // namespace detail
 }  // namespace fhr_core::analysis

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <limits>
 #include <utility>
 
 #include "fhr_core/analysis/summary.hpp"
+#include "fhr_core/time/instant.hpp"
 
 namespace fhr_core::analysis {
 
@@ -38,11 +38,9 @@ constexpr std::size_t kLocalMaxPoints = 10;
 constexpr std::size_t kProminencePoints = 60;
 
 // Accepted peaks lie 55 seconds or more apart.
-constexpr std::int64_t kMinPeakSeparationMs = 54'999;
+constexpr std::uint64_t kMinPeakSeparationMs = 54'999;
 // A contraction reaches at most this far from its peak on either side.
-constexpr std::int64_t kMaxHalfExtentMs = 90'000;
-constexpr std::int64_t kSecondMs = 1000;
-constexpr double kMsPerSecond = 1000.0;
+constexpr std::uint64_t kMaxHalfExtentMs = time::seconds_ms(90);
 constexpr double kMinDurationSeconds = 10.0;
 constexpr double kMaxDurationSeconds = 180.0;
 
@@ -50,13 +48,11 @@ constexpr double kMaxDurationSeconds = 180.0;
 // this many contractions.
 constexpr std::size_t kTachysystoleMinTocoSeconds = 1200;
 constexpr std::size_t kTachysystoleMaxContractions = 15;
-constexpr double kSecondsPerMinute = 60.0;
 constexpr double kRateMinutes = 10.0;
 
-using Wide = __int128;
-
-constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+// The link of a deceleration to a contraction.
+constexpr std::uint64_t kLinkBeforeStartMs = time::seconds_ms(30);
+constexpr std::uint64_t kLinkAfterEndMs = time::seconds_ms(60);
 
 struct SmoothedPoint {
     std::int64_t time_ms = 0;
@@ -69,25 +65,8 @@ struct Candidate {
     double value = 0.0;
 };
 
-std::int64_t clamp_to_int64(Wide ms) {
-    if (ms > Wide{kInt64Max}) return kInt64Max;
-    if (ms < Wide{kInt64Min}) return kInt64Min;
-    return static_cast<std::int64_t>(ms);
-}
-
-// max(end - start, 0) / 1000.0, exact for any pair of instants.
-double seconds_between(Wide start, Wide end) {
-    if (end <= start) return 0.0;
-    return static_cast<double>(static_cast<std::uint64_t>(end - start)) / kMsPerSecond;
-}
-
-Wide distance_ms(std::int64_t a, std::int64_t b) {
-    const Wide d = Wide{a} - Wide{b};
-    return d < 0 ? -d : d;
-}
-
 // Mean of the present TOCO values among seconds[from..to], in index order.
-std::optional<double> mean_toco(const SecondSample* seconds, std::size_t from, std::size_t to) {
+std::optional<double> mean_toco(std::span<const SecondSample> seconds, std::size_t from, std::size_t to) {
     double sum = 0.0;
     std::size_t count = 0;
     for (std::size_t i = from; i <= to; ++i) {
@@ -123,24 +102,19 @@ bool is_candidate(const std::vector<SmoothedPoint>& points, std::size_t i, doubl
 
 }  // namespace
 
-std::vector<ContractionEvent> detect_contractions(const Series& series, std::int64_t window_start,
-                                                  std::int64_t window_end) {
-    const Span detection = current_segment(window_start, window_end, kTwentyMinutesMs);
+Span link_span(std::int64_t contraction_start, std::int64_t contraction_end) {
+    return Span{time::earlier(contraction_start, kLinkBeforeStartMs), time::later(contraction_end, kLinkAfterEndMs)};
+}
 
-    // The seconds of the detection span form one stretch of the time-ordered series.
-    const auto first = std::lower_bound(
-        series.begin(), series.end(), detection.from_ms,
-        [](const SecondSample& s, std::int64_t ms) { return s.timestamp_ms < ms; });
-    const auto last = std::upper_bound(
-        first, series.end(), detection.to_ms,
-        [](std::int64_t ms, const SecondSample& s) { return ms < s.timestamp_ms; });
-    const SecondSample* seconds = series.data() + (first - series.begin());
-    const auto n = static_cast<std::size_t>(last - first);
+std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans) {
+    const Span detection = spans.current_20_min;
+    const std::span<const SecondSample> seconds = seconds_within(series, detection);
+    const std::size_t n = seconds.size();
 
     std::vector<double> toco;
     toco.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (seconds[i].toco) toco.push_back(*seconds[i].toco);
+    for (const SecondSample& second : seconds) {
+        if (second.toco) toco.push_back(*second.toco);
     }
     if (toco.size() < kMinTocoSeconds) return {};
     sort_total_order(toco);
@@ -182,7 +156,7 @@ std::vector<ContractionEvent> detect_contractions(const Series& series, std::int
     for (const Candidate& candidate : candidates) {
         const bool separate =
             std::all_of(accepted.begin(), accepted.end(), [&candidate](const Candidate& other) {
-                return distance_ms(candidate.time_ms, other.time_ms) > kMinPeakSeparationMs;
+                return time::distance(candidate.time_ms, other.time_ms) > kMinPeakSeparationMs;
             });
         if (separate) accepted.push_back(candidate);
     }
@@ -190,32 +164,21 @@ std::vector<ContractionEvent> detect_contractions(const Series& series, std::int
         return a.time_ms < b.time_ms;
     });
 
-    std::vector<ContractionEvent> events;
+    std::vector<Contraction> contractions;
     for (std::size_t k = 0; k < accepted.size(); ++k) {
         const std::int64_t t = accepted[k].time_ms;
         const std::size_t p = accepted[k].index;
 
         // Neighbouring peaks share the ground between them at the midpoint.
-        Wide lower = detection.from_ms;
-        if (k > 0) {
-            const std::int64_t prev = accepted[k - 1].time_ms;
-            lower = Wide{prev} + (Wide{t} - Wide{prev}) / 2;
-        }
-        lower = std::max(lower, Wide{t} - kMaxHalfExtentMs);
-        lower = std::max(lower, Wide{detection.from_ms});
-
-        Wide upper = window_end;
-        if (k + 1 < accepted.size()) {
-            const std::int64_t next = accepted[k + 1].time_ms;
-            upper = Wide{t} + (Wide{next} - Wide{t}) / 2;
-        }
-        upper = std::min(upper, Wide{t} + kMaxHalfExtentMs);
-        upper = std::min(upper, Wide{window_end});
+        std::int64_t lower = k > 0 ? time::midpoint(accepted[k - 1].time_ms, t) : detection.from_ms;
+        lower = std::max({lower, time::earlier(t, kMaxHalfExtentMs), detection.from_ms});
+        std::int64_t upper = k + 1 < accepted.size() ? time::midpoint(t, accepted[k + 1].time_ms) : spans.end_ms;
+        upper = std::min({upper, time::later(t, kMaxHalfExtentMs), spans.end_ms});
 
         std::size_t onset = p;
         while (onset > 0) {
             const SmoothedPoint& before = points[onset - 1];
-            if (Wide{before.time_ms} < lower) break;
+            if (before.time_ms < lower) break;
             if (before.value <= edge_level) {
                 --onset;
                 break;
@@ -225,7 +188,7 @@ std::vector<ContractionEvent> detect_contractions(const Series& series, std::int
         std::size_t offset = p;
         while (offset + 1 < points.size()) {
             const SmoothedPoint& after = points[offset + 1];
-            if (Wide{after.time_ms} > upper) break;
+            if (after.time_ms > upper) break;
             if (after.value <= edge_level) {
                 ++offset;
                 break;
@@ -233,43 +196,40 @@ std::vector<ContractionEvent> detect_contractions(const Series& series, std::int
             ++offset;
         }
 
+        // The contraction runs from the second of its onset point to the
+        // second of its offset point.
         const std::int64_t onset_ms = points[onset].time_ms;
-        const Wide end_ms = Wide{points[offset].time_ms} + kSecondMs;
-        const double duration = seconds_between(onset_ms, end_ms);
+        const std::int64_t last_ms = points[offset].time_ms;
+        const double duration = stretch_seconds(onset_ms, last_ms);
         if (!(kMinDurationSeconds <= duration && duration <= kMaxDurationSeconds)) continue;
 
-        ContractionEvent event;
-        event.start = closest_second_text(series, onset_ms);
-        event.peak = closest_second_text(series, t);
-        event.end = closest_second_text(series, clamp_to_int64(end_ms));
-        event.duration_seconds = duration;
-        event.peak_toco = accepted[k].value;
-        events.push_back(std::move(event));
+        const SecondSample& start = closest_second(series, onset_ms);
+        const SecondSample& peak = closest_second(series, t);
+        const SecondSample& end = closest_second(series, stretch_end(last_ms));
+        Contraction& c = contractions.emplace_back();
+        c.event.start = second_text(start);
+        c.event.peak = second_text(peak);
+        c.event.end = second_text(end);
+        c.event.duration_seconds = duration;
+        c.event.peak_toco = accepted[k].value;
+        c.at = ContractionInstants{second_instant(start), second_instant(peak), second_instant(end)};
     }
-    return events;
+    return contractions;
 }
 
-TocoSummary summarize_contractions(std::vector<ContractionEvent> contractions, const Series& series,
-                                   std::int64_t window_start, std::int64_t window_end) {
-    TocoSummary summary;
-    const std::uint64_t span_ms = window_span_ms(window_start, window_end);
+double contraction_rate(std::size_t contractions, const WindowSpans& spans) {
     const double window_minutes =
-        static_cast<double>(span_ms) / kMsPerSecond / kSecondsPerMinute;
-    const std::size_t count = contractions.size();
-    if (window_minutes > 0.0) {
-        summary.contractions_per_10_min =
-            static_cast<double>(count) / window_minutes * kRateMinutes;
-    }
+        time::seconds_from_ms(spans.length_ms) / static_cast<double>(time::kSecondsPerMinute);
+    if (!(window_minutes > 0.0)) return 0.0;
+    return static_cast<double>(contractions) / window_minutes * kRateMinutes;
+}
 
-    if (!series.empty() && span_ms >= static_cast<std::uint64_t>(kThirtyMinutesMs)) {
-        const auto toco_seconds = static_cast<std::size_t>(std::count_if(
-            series.begin(), series.end(), [](const SecondSample& s) { return s.toco.has_value(); }));
-        if (toco_seconds >= kTachysystoleMinTocoSeconds) {
-            summary.tachysystole = count > kTachysystoleMaxContractions;
-        }
-    }
-    summary.contraction_events = std::move(contractions);
-    return summary;
+std::optional<bool> tachysystole(std::size_t contractions, const Series& series, const WindowSpans& spans) {
+    if (series.empty() || !spans.at_least_30_min) return std::nullopt;
+    const auto toco_seconds = static_cast<std::size_t>(std::count_if(
+        series.begin(), series.end(), [](const SecondSample& s) { return s.toco.has_value(); }));
+    if (toco_seconds < kTachysystoleMinTocoSeconds) return std::nullopt;
+    return contractions > kTachysystoleMaxContractions;
 }
 
 }  // namespace fhr_core::analysis

@@ -1,7 +1,10 @@
-// Contractions, contraction rate and tachysystole.
+// Contractions, the contraction rate and tachysystole, and the span that
+// links a deceleration to a contraction.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "fhr_core/analysis/series.hpp"
@@ -9,12 +12,31 @@
 
 namespace fhr_core::analysis {
 
-// Contractions of the current 20-minute segment, in time order of the peaks.
-std::vector<ContractionEvent> detect_contractions(const Series& series, std::int64_t window_start,
-                                                  std::int64_t window_end);
+// The instants a contraction's texts name (second_instant of the seconds
+// they come from); each is absent when its text names none.
+struct ContractionInstants {
+    std::optional<std::int64_t> start;
+    std::optional<std::int64_t> peak;
+    std::optional<std::int64_t> end;
+};
 
-// The rate per 10 minutes over the whole window and the tachysystole finding.
-TocoSummary summarize_contractions(std::vector<ContractionEvent> contractions, const Series& series,
-                                   std::int64_t window_start, std::int64_t window_end);
+struct Contraction {
+    ContractionEvent event;
+    ContractionInstants at;
+};
+
+// A deceleration belongs with a contraction when it reaches into the span
+// from 30 s before the contraction starts to 60 s after it ends.
+Span link_span(std::int64_t contraction_start, std::int64_t contraction_end);
+
+// Contractions of the current 20 minutes, in time order of the peaks.
+std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans);
+
+// Contractions per 10 minutes of the whole window.
+double contraction_rate(std::size_t contractions, const WindowSpans& spans);
+
+// More than 15 contractions, judged only in a window of 30 minutes with at
+// least 1200 seconds of TOCO; absent otherwise.
+std::optional<bool> tachysystole(std::size_t contractions, const Series& series, const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

@@ -6,100 +6,74 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fhr_core/analysis/classification.hpp"
-#include "fhr_core/analysis/phrases.hpp"
-#include "fhr_core/analysis/series.hpp"
+#include "fhr_core/analysis/bands.hpp"
 
 namespace fhr_core::analysis {
 
 namespace {
 
-// Window lengths (seconds) below which an assessment is incomplete.
-constexpr double kVariabilityAssessmentSeconds = 600.0;
-constexpr double kRecurrenceAssessmentSeconds = 1200.0;
-constexpr double kTachysystoleAssessmentSeconds = 1800.0;
-
-// Recurrence needs at least this many contractions to be judged.
-constexpr std::uint64_t kRecurrenceMinContractions = 2;
 // Below this share of seconds with TOCO the contraction trace is too sparse.
 constexpr double kSparseTocoRatioBelow = 0.5;
 
-// The lower part of the minimal-variability band (bpm), read as near-absent.
-constexpr double kNearAbsentAbove = 1.0;
+// The lower part of the minimal-variability band, read as near-absent (bpm).
 constexpr double kNearAbsentAtMost = 3.0;
 
 // Late and gradual decelerations together, or variable ones, that make a
 // recurrence candidate when variability is (near-)absent.
 constexpr std::size_t kCandidateDecelerations = 2;
 
-std::size_t count_kind(const WindowAnalysis& window, DecelerationKind kind) {
-    const auto& decels = window.deceleration_events;
-    return static_cast<std::size_t>(
-        std::count_if(decels.begin(), decels.end(),
-                      [kind](const DecelerationEvent& d) { return d.kind == kind; }));
+std::size_t count_kind(const Measurements& m, DecelerationKind kind) {
+    return static_cast<std::size_t>(std::count_if(m.decelerations.begin(), m.decelerations.end(),
+                                                  [kind](const Deceleration& d) { return d.event.kind == kind; }));
 }
 
-bool span_below(std::int64_t window_start, std::int64_t window_end, std::int64_t length_ms) {
-    return window_span_ms(window_start, window_end) < static_cast<std::uint64_t>(length_ms);
-}
+bool sparse_toco(const Measurements& m) { return m.window.data_quality.toco_usable_ratio < kSparseTocoRatioBelow; }
 
-bool sparse_toco(const WindowAnalysis& window) {
-    return window.data_quality.toco_usable_ratio < kSparseTocoRatioBelow;
-}
+bool few_contractions(const Measurements& m) { return m.features.contraction_count < kRecurrenceMinContractions; }
 
 }  // namespace
 
-std::vector<std::string> initial_limitations(const WindowAnalysis& window,
-                                             std::int64_t window_start, std::int64_t window_end) {
-    namespace p = phrases;
-    std::vector<std::string> limitations;
-    const double duration = window.duration_seconds;
-    if (duration < kVariabilityAssessmentSeconds) limitations.emplace_back(p::kLimitUnder10Minutes);
-    if (duration < kRecurrenceAssessmentSeconds) {
-        limitations.emplace_back(p::kLimitUnder20Minutes);
-    } else if (window.features.contraction_count < kRecurrenceMinContractions) {
-        limitations.emplace_back(p::kLimitFewContractions);
+FindingSet<Limitation> limitations(const Measurements& m) {
+    const WindowSpans& spans = m.spans;
+    FindingSet<Limitation> found;
+    if (!spans.at_least_10_min) found.add(Limitation::under_10_minutes);
+    if (!spans.at_least_20_min) {
+        found.add(Limitation::under_20_minutes);
+    } else if (few_contractions(m)) {
+        found.add(Limitation::few_contractions);
     }
-    if (duration < kTachysystoleAssessmentSeconds) {
-        limitations.emplace_back(p::kLimitUnder30Minutes);
+    if (!spans.at_least_30_min) found.add(Limitation::under_30_minutes);
+    if (sparse_toco(m)) found.add(Limitation::sparse_toco);
+    if (!spans.at_least_30_min && !m.tachysystole.has_value()) {
+        found.add(Limitation::tachysystole_needs_30_minutes);
     }
-    if (sparse_toco(window)) limitations.emplace_back(p::kLimitSparseToco);
-    if (span_below(window_start, window_end, kThirtyMinutesMs) &&
-        !window.toco_summary.tachysystole.has_value()) {
-        limitations.emplace_back(p::kLimitTachysystoleAverage);
-    }
-    return limitations;
+    if (!m.current.baseline_bpm) found.add(Limitation::no_baseline);
+    return found;
 }
 
-CategoryIiiDiagnostics category_iii_diagnostics(const WindowAnalysis& window,
-                                                std::int64_t window_start, std::int64_t window_end,
-                                                bool recurrent_late_min2,
-                                                bool recurrent_variable_min2) {
-    namespace p = phrases;
+CategoryIiiDiagnostics category_iii_diagnostics(const Measurements& m, const Recurrence& recurrence) {
     CategoryIiiDiagnostics d;
-    const std::size_t late = count_kind(window, DecelerationKind::late);
-    const std::size_t variable = count_kind(window, DecelerationKind::variable);
-    const std::size_t gradual = count_kind(window, DecelerationKind::gradual_unclassified);
-    const std::uint64_t contractions = window.features.contraction_count;
-    const bool bradycardia = window.baseline_class == BaselineClass::bradycardia;
+    const std::size_t late = count_kind(m, DecelerationKind::late);
+    const std::size_t variable = count_kind(m, DecelerationKind::variable);
+    const std::size_t gradual = count_kind(m, DecelerationKind::gradual_unclassified);
+    const std::optional<double> variability = m.current.variability_bpm;
+    const bool bradycardia = m.current.baseline_class == BaselineClass::bradycardia;
 
-    d.variability_near_absent = window.variability_bpm &&
-                                *window.variability_bpm > kNearAbsentAbove &&
-                                *window.variability_bpm <= kNearAbsentAtMost;
+    d.variability_near_absent =
+        variability && *variability > bands::kAbsentVariabilityMaxBpm && *variability <= kNearAbsentAtMost;
     const bool absent_or_near_absent =
-        window.variability_class == VariabilityClass::absent || d.variability_near_absent;
+        m.current.variability_class == VariabilityClass::absent || d.variability_near_absent;
     d.recurrent_late_candidate =
-        recurrent_late_min2 || (absent_or_near_absent && late + gradual >= kCandidateDecelerations);
+        recurrence.late_min2 || (absent_or_near_absent && late + gradual >= kCandidateDecelerations);
     d.recurrent_variable_candidate =
-        recurrent_variable_min2 || (absent_or_near_absent && variable >= kCandidateDecelerations);
-    d.cat_iii_candidate = window.sinusoidal_pattern ||
-                          (absent_or_near_absent && (bradycardia || d.recurrent_late_candidate ||
-                                                     d.recurrent_variable_candidate));
+        recurrence.variable_min2 || (absent_or_near_absent && variable >= kCandidateDecelerations);
+    d.cat_iii_candidate =
+        m.sinusoidal_pattern ||
+        (absent_or_near_absent && (bradycardia || d.recurrent_late_candidate || d.recurrent_variable_candidate));
 
-    if (sparse_toco(window)) {
+    if (sparse_toco(m)) {
         d.toco_recurrence_confidence = TocoRecurrenceConfidence::low;
-    } else if (contractions >= kRecurrenceMinContractions &&
-               !span_below(window_start, window_end, kTwentyMinutesMs)) {
+    } else if (!few_contractions(m) && m.spans.at_least_20_min) {
         d.toco_recurrence_confidence = TocoRecurrenceConfidence::adequate;
     } else {
         d.toco_recurrence_confidence = TocoRecurrenceConfidence::limited;
@@ -109,7 +83,7 @@ CategoryIiiDiagnostics category_iii_diagnostics(const WindowAnalysis& window,
         d.late_decel_timing_confidence = LateDecelTimingConfidence::confirmed;
     } else if (gradual == 0) {
         d.late_decel_timing_confidence = LateDecelTimingConfidence::not_applicable;
-    } else if (sparse_toco(window) || contractions == 0) {
+    } else if (sparse_toco(m) || m.features.contraction_count == 0) {
         d.late_decel_timing_confidence = LateDecelTimingConfidence::low;
     } else {
         d.late_decel_timing_confidence = LateDecelTimingConfidence::limited;
@@ -117,30 +91,18 @@ CategoryIiiDiagnostics category_iii_diagnostics(const WindowAnalysis& window,
 
     // Blockers explain a candidate pattern that is not confirmed; a sinusoidal
     // pattern is Category III on its own.
-    if (d.cat_iii_candidate && !window.sinusoidal_pattern) {
-        auto& blockers = d.cat_iii_blockers;
-        if (d.variability_near_absent) blockers.emplace_back(p::kBlockNearAbsent);
-        if (!(bradycardia || recurrent_late_min2 || recurrent_variable_min2)) {
-            if (span_below(window_start, window_end, kTwentyMinutesMs)) {
-                blockers.emplace_back(p::kBlockUnder20Minutes);
-            }
-            if (contractions < kRecurrenceMinContractions) {
-                blockers.emplace_back(p::kBlockFewContractions);
-            }
-            if (sparse_toco(window)) blockers.emplace_back(p::kBlockSparseToco);
-            if (d.recurrent_late_candidate) blockers.emplace_back(p::kBlockLateNotConfirmed);
-            if (d.recurrent_variable_candidate) {
-                blockers.emplace_back(p::kBlockVariableNotConfirmed);
-            }
+    if (d.cat_iii_candidate && !m.sinusoidal_pattern) {
+        FindingSet<Cat3Blocker>& blockers = d.cat_iii_blockers;
+        if (d.variability_near_absent) blockers.add(Cat3Blocker::near_absent_variability);
+        if (!(bradycardia || recurrence.late_min2 || recurrence.variable_min2)) {
+            if (!m.spans.at_least_20_min) blockers.add(Cat3Blocker::under_20_minutes);
+            if (few_contractions(m)) blockers.add(Cat3Blocker::few_contractions);
+            if (sparse_toco(m)) blockers.add(Cat3Blocker::sparse_toco);
+            if (d.recurrent_late_candidate) blockers.add(Cat3Blocker::late_not_confirmed);
+            if (d.recurrent_variable_candidate) blockers.add(Cat3Blocker::variable_not_confirmed);
         }
-        sort_phrases(blockers);
     }
     return d;
-}
-
-std::optional<std::string_view> baseline_limitation(const WindowAnalysis& window) {
-    if (window.baseline_bpm) return std::nullopt;
-    return phrases::kLimitNoBaseline;
 }
 
 }  // namespace fhr_core::analysis

@@ -1,27 +1,12 @@
 #include "fhr_core/analysis/driver.hpp"
 
-#include <algorithm>
 #include <span>
 
 #include "fhr_core/analysis/window.hpp"
+#include "fhr_core/time/instant.hpp"
 
 namespace fhr_core::analysis {
 namespace {
-
-constexpr std::uint64_t kMillisPerMinute = 60'000;
-constexpr std::uint64_t kMillisPerSecond = 1'000;
-constexpr std::uint64_t kChunkSpanMs = 1'800'000;
-
-// Millisecond offsets from the first sample. The recording can span more than
-// the signed 64-bit range (t1 - t0 up to 2^64 - 1), so the driver works with
-// unsigned offsets from t0 and only forms instants t0 + offset <= t1.
-std::uint64_t span_ms(std::int64_t t0, std::int64_t t1) {
-    return static_cast<std::uint64_t>(t1) - static_cast<std::uint64_t>(t0);
-}
-
-std::int64_t at_offset(std::int64_t t0, std::uint64_t offset) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(t0) + offset);
-}
 
 InputSummary summarize_input(const InputData& input) {
     InputSummary summary;
@@ -34,80 +19,69 @@ InputSummary summarize_input(const InputData& input) {
         summary.start_timestamp = first.timestamp.str();
         summary.end_timestamp = last.timestamp.str();
         summary.duration_seconds =
-            static_cast<double>(span_ms(first.timestamp_ms, last.timestamp_ms)) / 1000.0;
+            time::seconds_from_ms(time::length_between(first.timestamp_ms, last.timestamp_ms));
     }
     return summary;
 }
 
-std::uint64_t window_length_ms(const AnalysisConfig& config) {
-    return config.window_minutes ? std::uint64_t{*config.window_minutes} * kMillisPerMinute : kChunkSpanMs;
+AnalysisReport report_header(const InputData& input, const AnalysisConfig& config) {
+    AnalysisReport report;
+    report.config = config;
+    report.input = summarize_input(input);
+    return report;
 }
 
 }  // namespace
 
-std::uint64_t window_count(const InputData& input, const AnalysisConfig& config) {
-    if (input.samples.empty()) return 0;
-    if (!config.window_minutes) return 1;
-    const std::uint64_t span = span_ms(input.samples.front().timestamp_ms, input.samples.back().timestamp_ms);
-    const std::uint64_t window = std::uint64_t{*config.window_minutes} * kMillisPerMinute;
-    const std::uint64_t step = std::max<std::uint64_t>(config.step_seconds, 1) * kMillisPerSecond;
-    if (span < window) return 1;
-    const std::uint64_t past_first = span - window;
-    return past_first / step + 1 + (past_first % step != 0 ? 1 : 0);
+// Window ends are offsets from the first sample: a recording may span more
+// than the signed range (up to 2^64 - 1 ms), while every window lies within it.
+WindowPlan::WindowPlan(const InputData& input, const AnalysisConfig& config) {
+    if (input.samples.empty()) return;
+    first_ms_ = input.samples.front().timestamp_ms;
+    span_ms_ = time::length_between(first_ms_, input.samples.back().timestamp_ms);
+    length_ms_ = time::minutes_ms(config.window_minutes.value_or(AnalysisConfig::kMaxWindowMinutes));
+    step_ms_ = time::seconds_ms(effective_step_seconds(config.step_seconds));
+    if (!config.window_minutes || span_ms_ < length_ms_) {
+        count_ = 1;  // the last window alone
+        return;
+    }
+    // Ends at W, W + S, ... up to the last sample, and a final window ending
+    // there unless one of them already did.
+    const std::uint64_t past_first = span_ms_ - length_ms_;
+    grid_windows_ = past_first / step_ms_ + 1;
+    count_ = grid_windows_ + (past_first % step_ms_ != 0 ? 1 : 0);
+}
+
+WindowPlan::Window WindowPlan::window(std::uint64_t index) const {
+    if (index < grid_windows_) {
+        const std::uint64_t end = length_ms_ + index * step_ms_;
+        return at_offsets(end - length_ms_, end);
+    }
+    return at_offsets(span_ms_ < length_ms_ ? 0 : span_ms_ - length_ms_, span_ms_);
+}
+
+WindowPlan::Window WindowPlan::at_offsets(std::uint64_t start, std::uint64_t end) const {
+    return Window{time::later(first_ms_, start), time::later(first_ms_, end)};
 }
 
 AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisConfig& config) {
-    AnalysisReport report;
-    report.config = config;
-    report.input = summarize_input(input);
-    if (input.samples.empty()) return report;
-
-    const std::span<const MonitorSample> samples(input.samples);
-    const std::int64_t t0 = input.samples.front().timestamp_ms;
-    const std::int64_t t1 = input.samples.back().timestamp_ms;
-    const std::uint64_t span = span_ms(t0, t1);
-    const auto analyse = [&](std::uint64_t start_offset, std::uint64_t end_offset) {
-        report.windows.push_back(
-            analyze_window(samples, config, at_offset(t0, start_offset), at_offset(t0, end_offset)));
-    };
-
-    if (!config.window_minutes) {
-        analyse(span < kChunkSpanMs ? 0 : span - kChunkSpanMs, span);
-        return report;
+    AnalysisReport report = report_header(input, config);
+    const WindowPlan plan(input, config);
+    report.windows.reserve(plan.count());
+    for (std::uint64_t i = 0; i < plan.count(); ++i) {
+        const WindowPlan::Window w = plan.window(i);
+        report.windows.push_back(analyze_window(input.samples, config, w.start_ms, w.end_ms));
     }
-
-    const std::uint64_t window = window_length_ms(config);
-    const std::uint64_t step = std::max<std::uint64_t>(config.step_seconds, 1) * kMillisPerSecond;
-    report.windows.reserve(window_count(input, config));
-    if (span < window) {
-        analyse(0, span);
-        return report;
-    }
-    // Window ends at t0 + W, t0 + W + S, ... while they stay within t1.
-    std::uint64_t end = window;
-    while (true) {
-        analyse(end - window, end);
-        if (span - end < step) break;  // the next end would pass t1
-        end += step;
-    }
-    // A final window ending at the last sample, unless one already did.
-    if (end != span) analyse(span - window, span);
     return report;
 }
 
 AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig& config) {
-    AnalysisReport report;
-    report.config = config;
-    report.input = summarize_input(input);
-    if (input.samples.empty()) return report;
-    // In both modes the last window ends at the last sample and reaches back
-    // one window length, or to the first sample.
-    const std::int64_t t0 = input.samples.front().timestamp_ms;
-    const std::int64_t t1 = input.samples.back().timestamp_ms;
-    const std::uint64_t span = span_ms(t0, t1);
-    const std::uint64_t window = window_length_ms(config);
-    report.windows.push_back(analyze_window(input.samples, config,
-                                            at_offset(t0, span < window ? 0 : span - window), t1));
+    AnalysisReport report = report_header(input, config);
+    const WindowPlan plan(input, config);
+    if (plan.count() != 0) {
+        const WindowPlan::Window w = plan.window(plan.count() - 1);
+        report.windows.push_back(analyze_window(input.samples, config, w.start_ms, w.end_ms));
+    }
     return report;
 }
 

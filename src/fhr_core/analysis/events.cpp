@@ -1,12 +1,10 @@
 #include "fhr_core/analysis/events.hpp"
 
 #include <bit>
-#include <cmath>
 #include <cstddef>
-#include <limits>
 #include <utility>
 
-#include "fhr_core/time/timestamp.hpp"
+#include "fhr_core/time/instant.hpp"
 
 namespace fhr_core::analysis {
 
@@ -16,9 +14,6 @@ namespace {
 constexpr double kPretermAccelerationCriterion = 10.0;
 constexpr double kTermAccelerationCriterion = 15.0;
 constexpr std::uint8_t kTermFromWeeks = 32;
-
-constexpr std::int64_t kSecondMs = 1000;
-constexpr double kMsPerSecond = 1000.0;
 
 // Up to this many consecutive non-qualifying seconds are bridged inside a run.
 constexpr int kBridgedSeconds = 3;
@@ -33,24 +28,18 @@ constexpr double kProlongedMinSeconds = 120.0;
 constexpr double kProlongedMaxSeconds = 600.0;
 constexpr double kVariableMaxOnsetToNadirSeconds = 30.0;
 
-// Association of a deceleration nadir with a contraction, and the lag that
-// separates an early from a late deceleration.
-constexpr std::int64_t kAssociationBeforeStartMs = 30'000;
-constexpr std::int64_t kAssociationAfterEndMs = 60'000;
-constexpr std::int64_t kEarlyMaxLagMs = 5'000;
+// A nadir this close to its contraction's peak makes an early deceleration.
+constexpr std::uint64_t kEarlyMaxLagMs = time::seconds_ms(5);
 
-using Wide = __int128;
-
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
-
-// A run of qualifying seconds: `start` is the first qualifying second,
-// `end` one second past the last (kept wide so that the very last
-// representable second still gets its full length), `first_index` the
-// index of the first qualifying second in the series.
+// A run of qualifying seconds: the first and the last qualifying second, and
+// the index of the first in the series.
 struct Run {
     std::int64_t start = 0;
-    Wide end = 0;
+    std::int64_t last = 0;
     std::size_t first_index = 0;
+
+    std::int64_t end() const { return stretch_end(last); }
+    double duration_seconds() const { return stretch_seconds(start, last); }
 };
 
 // Key under which doubles compare in IEEE 754 total order.
@@ -60,17 +49,6 @@ std::int64_t total_order_key(double value) {
 }
 
 bool total_order_less(double a, double b) { return total_order_key(a) < total_order_key(b); }
-
-// Clamps a wide instant to the int64 range, for looking up the closest second.
-std::int64_t clamp_to_int64(Wide ms) {
-    return ms > Wide{kInt64Max} ? kInt64Max : static_cast<std::int64_t>(ms);
-}
-
-// max(end - start, 0) / 1000.0, exact for any pair of instants.
-double seconds_between(Wide start, Wide end) {
-    if (end <= start) return 0.0;
-    return static_cast<double>(static_cast<std::uint64_t>(end - start)) / kMsPerSecond;
-}
 
 // Finds the runs of qualifying seconds within the detection span. Seconds
 // outside the span leave the state untouched.
@@ -90,7 +68,7 @@ std::vector<Run> find_runs(const Series& series, Span detection, Qualifies quali
                 current.first_index = i;
                 in_run = true;
             }
-            current.end = Wide{second.timestamp_ms} + kSecondMs;
+            current.last = second.timestamp_ms;
         } else if (in_run) {
             if (gap < kBridgedSeconds) {
                 ++gap;
@@ -105,19 +83,32 @@ std::vector<Run> find_runs(const Series& series, Span detection, Qualifies quali
     return runs;
 }
 
-// Index of the extreme fetal value among the seconds of [run.start, run.end].
-// `prefer(candidate, best)` decides whether a later second replaces the best
-// so far. Returns series.size() when no second in the run has a fetal value.
+// Index of the extreme fetal value among the seconds from the run's start to
+// its end, both included. `prefer(candidate, best)` decides whether a later
+// second replaces the best so far. Returns series.size() when no second in
+// the run has a fetal value.
 template <class Prefer>
 std::size_t extreme_second(const Series& series, const Run& run, Prefer prefer) {
+    const std::int64_t end = run.end();
     std::size_t best = series.size();
     for (std::size_t i = run.first_index; i < series.size(); ++i) {
         const SecondSample& second = series[i];
-        if (Wide{second.timestamp_ms} > run.end) break;
+        if (second.timestamp_ms > end) break;
         if (!second.fetal_bpm) continue;
         if (best == series.size() || prefer(*second.fetal_bpm, *series[best].fetal_bpm)) best = i;
     }
     return best;
+}
+
+// The instants of a deceleration's texts and its nadir, when all exist.
+std::optional<DecelerationInstants> deceleration_instants(const SecondSample& start, const SecondSample& end,
+                                                          std::uint64_t onset_to_nadir_ms) {
+    const std::optional<std::int64_t> start_ms = second_instant(start);
+    const std::optional<std::int64_t> end_ms = second_instant(end);
+    if (!start_ms || !end_ms) return std::nullopt;
+    const std::optional<std::int64_t> nadir_ms = time::checked_later(*start_ms, onset_to_nadir_ms);
+    if (!nadir_ms) return std::nullopt;
+    return DecelerationInstants{*start_ms, *nadir_ms, *end_ms};
 }
 
 }  // namespace
@@ -138,7 +129,7 @@ std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span d
 
     std::vector<AccelerationEvent> events;
     for (const Run& run : runs) {
-        const double duration = seconds_between(run.start, run.end);
+        const double duration = run.duration_seconds();
         if (!(criterion <= duration && duration < kAccelerationMaxSeconds)) continue;
 
         // Highest value; among equals the latest second wins.
@@ -146,12 +137,13 @@ std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span d
             return !total_order_less(candidate, best);
         });
         if (peak == series.size()) continue;
-        const double time_to_peak = seconds_between(run.start, series[peak].timestamp_ms);
+        const double time_to_peak =
+            time::seconds_from_ms(time::length_between(run.start, series[peak].timestamp_ms));
         if (time_to_peak >= kAccelerationMaxTimeToPeakSeconds) continue;
 
         AccelerationEvent event;
-        event.start = closest_second_text(series, run.start);
-        event.end = closest_second_text(series, clamp_to_int64(run.end));
+        event.start = second_text(closest_second(series, run.start));
+        event.end = second_text(closest_second(series, run.end()));
         event.duration_seconds = duration;
         event.peak_bpm = *series[peak].fetal_bpm;
         events.push_back(std::move(event));
@@ -159,17 +151,17 @@ std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span d
     return events;
 }
 
-std::vector<DecelerationEvent> detect_decelerations(const Series& series, Span detection,
-                                                    std::int32_t baseline_bpm) {
+std::vector<Deceleration> detect_decelerations(const Series& series, Span detection,
+                                               std::int32_t baseline_bpm) {
     const double baseline = static_cast<double>(baseline_bpm);
     const double threshold = baseline - kDecelerationDropBpm;
     const std::vector<Run> runs = find_runs(series, detection, [threshold](const SecondSample& s) {
         return s.fetal_bpm && *s.fetal_bpm <= threshold;
     });
 
-    std::vector<DecelerationEvent> events;
+    std::vector<Deceleration> decelerations;
     for (const Run& run : runs) {
-        const double duration = seconds_between(run.start, run.end);
+        const double duration = run.duration_seconds();
         if (duration < kDecelerationMinSeconds) continue;
 
         // Lowest value; among equals the earliest second wins.
@@ -180,7 +172,8 @@ std::vector<DecelerationEvent> detect_decelerations(const Series& series, Span d
         const double nadir_bpm = *series[nadir].fetal_bpm;
         const double depth = baseline - nadir_bpm;
         if (depth < kDecelerationMinDepthBpm) continue;
-        const double onset_to_nadir = seconds_between(run.start, series[nadir].timestamp_ms);
+        const std::uint64_t onset_to_nadir_ms = time::length_between(run.start, series[nadir].timestamp_ms);
+        const double onset_to_nadir = time::seconds_from_ms(onset_to_nadir_ms);
 
         DecelerationKind kind = DecelerationKind::gradual_unclassified;
         if (kProlongedMinSeconds <= duration && duration < kProlongedMaxSeconds) {
@@ -189,78 +182,52 @@ std::vector<DecelerationEvent> detect_decelerations(const Series& series, Span d
             kind = DecelerationKind::variable;
         }
 
-        DecelerationEvent event;
-        event.start = closest_second_text(series, run.start);
-        event.end = closest_second_text(series, clamp_to_int64(run.end));
-        event.duration_seconds = duration;
-        event.nadir_bpm = nadir_bpm;
-        event.depth_bpm = depth;
-        event.onset_to_nadir_seconds = onset_to_nadir;
-        event.kind = kind;
-        events.push_back(std::move(event));
+        const SecondSample& start = closest_second(series, run.start);
+        const SecondSample& end = closest_second(series, run.end());
+        Deceleration& d = decelerations.emplace_back();
+        d.event.start = second_text(start);
+        d.event.end = second_text(end);
+        d.event.duration_seconds = duration;
+        d.event.nadir_bpm = nadir_bpm;
+        d.event.depth_bpm = depth;
+        d.event.onset_to_nadir_seconds = onset_to_nadir;
+        d.event.kind = kind;
+        d.at = deceleration_instants(start, end, onset_to_nadir_ms);
     }
-    return events;
+    return decelerations;
 }
 
-std::optional<DecelTimes> decel_times(const DecelerationEvent& event) {
-    const Result<std::int64_t> start = time::parse_monitor_timestamp(event.start);
-    if (!start) return std::nullopt;
-    const Result<std::int64_t> end = time::parse_monitor_timestamp(event.end);
-    if (!end) return std::nullopt;
-
-    // The nadir offset must be a whole number of milliseconds that keeps the
-    // nadir instant representable; otherwise the instant does not exist.
-    constexpr double kInt64Bound = 9223372036854775808.0;  // 2^63
-    const double offset = std::round(event.onset_to_nadir_seconds * kMsPerSecond);
-    if (!(offset >= -kInt64Bound && offset < kInt64Bound)) return std::nullopt;
-    std::int64_t nadir = 0;
-    if (__builtin_add_overflow(*start, static_cast<std::int64_t>(offset), &nadir)) {
-        return std::nullopt;
-    }
-    return DecelTimes{*start, nadir, *end};
-}
-
-void time_gradual_decelerations(std::vector<DecelerationEvent>& decelerations,
-                                const std::vector<ContractionEvent>& contractions) {
+void time_gradual_decelerations(std::vector<Deceleration>& decelerations,
+                                const std::vector<Contraction>& contractions) {
     if (contractions.empty()) return;
 
-    struct ContractionTimes {
+    struct Timed {
         std::int64_t start = 0;
         std::int64_t peak = 0;
         std::int64_t end = 0;
     };
-    // Contractions whose texts do not all parse take no part in the timing.
-    std::vector<ContractionTimes> timed;
+    // Contractions whose texts do not all name instants take no part.
+    std::vector<Timed> timed;
     timed.reserve(contractions.size());
-    for (const ContractionEvent& contraction : contractions) {
-        const Result<std::int64_t> start = time::parse_monitor_timestamp(contraction.start);
-        if (!start) continue;
-        const Result<std::int64_t> peak = time::parse_monitor_timestamp(contraction.peak);
-        if (!peak) continue;
-        const Result<std::int64_t> end = time::parse_monitor_timestamp(contraction.end);
-        if (!end) continue;
-        timed.push_back(ContractionTimes{*start, *peak, *end});
+    for (const Contraction& c : contractions) {
+        if (c.at.start && c.at.peak && c.at.end) timed.push_back(Timed{*c.at.start, *c.at.peak, *c.at.end});
     }
 
-    for (DecelerationEvent& deceleration : decelerations) {
-        if (deceleration.kind == DecelerationKind::variable ||
-            deceleration.kind == DecelerationKind::prolonged) {
-            continue;
-        }
-        const std::optional<DecelTimes> times = decel_times(deceleration);
-        if (!times) continue;
+    for (Deceleration& deceleration : decelerations) {
+        const DecelerationKind kind = deceleration.event.kind;
+        if (kind == DecelerationKind::variable || kind == DecelerationKind::prolonged) continue;
+        if (!deceleration.at) continue;
+        const DecelerationInstants& d = *deceleration.at;
 
-        // Wide arithmetic: the bounds and distances may leave the int64 range.
-        const Wide nadir = times->nadir;
-        const ContractionTimes* chosen = nullptr;
-        Wide best_distance = 0;
-        for (const ContractionTimes& c : timed) {
-            const bool near_nadir = Wide{c.start} - kAssociationBeforeStartMs <= nadir &&
-                                    nadir <= Wide{c.end} + kAssociationAfterEndMs;
-            const bool overlaps = times->start <= c.end && c.start <= times->end;
+        // The associated contraction whose peak lies closest to the nadir;
+        // the earlier one wins a tie.
+        const Timed* chosen = nullptr;
+        std::uint64_t best_distance = 0;
+        for (const Timed& c : timed) {
+            const bool near_nadir = link_span(c.start, c.end).contains(d.nadir);
+            const bool overlaps = d.start <= c.end && c.start <= d.end;
             if (!near_nadir && !overlaps) continue;
-            const Wide lag = nadir - c.peak;
-            const Wide distance = lag < 0 ? -lag : lag;
+            const std::uint64_t distance = time::distance(d.nadir, c.peak);
             if (chosen == nullptr || distance < best_distance) {
                 chosen = &c;
                 best_distance = distance;
@@ -268,11 +235,10 @@ void time_gradual_decelerations(std::vector<DecelerationEvent>& decelerations,
         }
         if (chosen == nullptr) continue;
 
-        const Wide lag = nadir - chosen->peak;
-        if (lag >= -kEarlyMaxLagMs && lag <= kEarlyMaxLagMs) {
-            deceleration.kind = DecelerationKind::early;
-        } else if (lag > kEarlyMaxLagMs) {
-            deceleration.kind = DecelerationKind::late;
+        if (best_distance <= kEarlyMaxLagMs) {
+            deceleration.event.kind = DecelerationKind::early;
+        } else if (d.nadir > chosen->peak) {
+            deceleration.event.kind = DecelerationKind::late;
         }
         // A nadir more than the early lag before the peak keeps its kind.
     }

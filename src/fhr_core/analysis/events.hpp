@@ -1,10 +1,12 @@
-// Accelerations and decelerations, and the timing of gradual decelerations.
+// Accelerations and decelerations, and the timing of gradual decelerations
+// against the contractions.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "fhr_core/analysis/contractions.hpp"
 #include "fhr_core/analysis/series.hpp"
 #include "fhr_core/model/report.hpp"
 
@@ -16,22 +18,28 @@ double acceleration_criterion(std::optional<std::uint8_t> gestational_age_weeks)
 std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span detection,
                                                     std::int32_t baseline_bpm, double criterion);
 
-std::vector<DecelerationEvent> detect_decelerations(const Series& series, Span detection,
-                                                    std::int32_t baseline_bpm);
-
-struct DecelTimes {
+// Where a deceleration lies, for relating it to contractions: the instants
+// its start and end texts name, and the nadir that lies onset_to_nadir after
+// the start.
+struct DecelerationInstants {
     std::int64_t start = 0;
     std::int64_t nadir = 0;
     std::int64_t end = 0;
 };
 
-// Instants of a deceleration recovered from its texts; absent when a text
-// does not parse as a monitor timestamp.
-std::optional<DecelTimes> decel_times(const DecelerationEvent& event);
+// A deceleration takes part in the timing and the recurrence test only when
+// both its texts name instants and its nadir is an instant too.
+struct Deceleration {
+    DecelerationEvent event;
+    std::optional<DecelerationInstants> at;
+};
+
+std::vector<Deceleration> detect_decelerations(const Series& series, Span detection,
+                                               std::int32_t baseline_bpm);
 
 // Re-times gradual decelerations against the contraction peaks: "early" or
 // "late" when the nadir lines up with an associated contraction.
-void time_gradual_decelerations(std::vector<DecelerationEvent>& decelerations,
-                                const std::vector<ContractionEvent>& contractions);
+void time_gradual_decelerations(std::vector<Deceleration>& decelerations,
+                                const std::vector<Contraction>& contractions);
 
 }  // namespace fhr_core::analysis

@@ -4,14 +4,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "fhr_core/analysis/bands.hpp"
 #include "fhr_core/analysis/summary.hpp"
 
 namespace fhr_core::analysis {
 
 namespace {
 
-constexpr double kNormalRangeLowBpm = 110.0;
-constexpr double kNormalRangeHighBpm = 160.0;
 constexpr double kPercent = 100.0;
 
 double percent(std::uint64_t count, std::uint64_t total) {
@@ -46,9 +45,8 @@ ValueSummary summarize_present(const Series& series, Field field) {
 }  // namespace
 
 WindowFeatures compute_features(const Series& series, std::optional<std::int32_t> baseline_bpm,
-                                const std::vector<AccelerationEvent>& accelerations,
-                                const std::vector<DecelerationEvent>& decelerations,
-                                const TocoSummary& toco_summary) {
+                                std::size_t accelerations, const std::vector<Deceleration>& decelerations,
+                                std::size_t contractions, double contractions_per_10_min) {
     WindowFeatures f;
 
     const ValueSummary fetal = summarize_present(series, &SecondSample::fetal_bpm);
@@ -68,9 +66,9 @@ WindowFeatures compute_features(const Series& series, std::optional<std::int32_t
         if (!second.fetal_bpm) continue;
         ++fetal_seconds;
         const double bpm = *second.fetal_bpm;
-        if (bpm < kNormalRangeLowBpm) {
+        if (bpm < bands::kNormalRateLowBpm) {
             ++f.fetal_hr_seconds_below_110;
-        } else if (bpm > kNormalRangeHighBpm) {
+        } else if (bpm > bands::kNormalRateHighBpm) {
             ++f.fetal_hr_seconds_above_160;
         } else {
             ++f.fetal_hr_seconds_110_to_160;
@@ -80,9 +78,10 @@ WindowFeatures compute_features(const Series& series, std::optional<std::int32_t
     f.fetal_hr_percent_110_to_160 = percent(f.fetal_hr_seconds_110_to_160, fetal_seconds);
     f.fetal_hr_percent_above_160 = percent(f.fetal_hr_seconds_above_160, fetal_seconds);
 
-    f.acceleration_count = accelerations.size();
+    f.acceleration_count = accelerations;
     f.deceleration_count = decelerations.size();
-    for (const DecelerationEvent& d : decelerations) {
+    for (const Deceleration& deceleration : decelerations) {
+        const DecelerationEvent& d = deceleration.event;
         if (d.kind == DecelerationKind::prolonged) ++f.prolonged_deceleration_count;
         f.total_deceleration_seconds += d.duration_seconds;
         if (!f.deepest_deceleration_nadir_bpm ||
@@ -95,8 +94,8 @@ WindowFeatures compute_features(const Series& series, std::optional<std::int32_t
         }
     }
 
-    f.contraction_count = toco_summary.contraction_events.size();
-    f.contractions_per_10_min = toco_summary.contractions_per_10_min;
+    f.contraction_count = contractions;
+    f.contractions_per_10_min = contractions_per_10_min;
 
     const ValueSummary toco = summarize_present(series, &SecondSample::toco);
     f.toco_mean = toco.mean;

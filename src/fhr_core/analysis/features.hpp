@@ -1,18 +1,19 @@
 // The "features" group of a window.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "fhr_core/analysis/events.hpp"
 #include "fhr_core/analysis/series.hpp"
 #include "fhr_core/model/report.hpp"
 
 namespace fhr_core::analysis {
 
 WindowFeatures compute_features(const Series& series, std::optional<std::int32_t> baseline_bpm,
-                                const std::vector<AccelerationEvent>& accelerations,
-                                const std::vector<DecelerationEvent>& decelerations,
-                                const TocoSummary& toco_summary);
+                                std::size_t accelerations, const std::vector<Deceleration>& decelerations,
+                                std::size_t contractions, double contractions_per_10_min);
 
 }  // namespace fhr_core::analysis

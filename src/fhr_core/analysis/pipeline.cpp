@@ -8,35 +8,28 @@
 #include "fhr_core/json_input/request_reader.hpp"
 
 namespace fhr_core::analysis {
-namespace {
-
-constexpr std::uint32_t kMinWindowMinutes = 10;
-constexpr std::uint32_t kMaxWindowMinutes = 30;
-
-}  // namespace
 
 Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options) {
     auto input = csv_input::read_monitor_csv_str(csv_text);
     if (!input) return Failure{std::move(input).error()};
-    if (options.window_min &&
-        (*options.window_min < kMinWindowMinutes || *options.window_min > kMaxWindowMinutes)) {
-        return Failure{"window_min must be between 10 and 30"};
+    if (options.window_min && !window_minutes_allowed(*options.window_min)) {
+        return Failure{"window_min must be " + window_minutes_bounds_text()};
     }
     auto channel = FetalChannel::parse(options.channel);
     if (!channel) return Failure{std::move(channel).error()};
 
     AnalysisConfig config;
     config.window_minutes = options.window_min;
-    config.step_seconds = options.step_sec == 0 ? 1 : options.step_sec;
+    config.step_seconds = effective_step_seconds(options.step_sec);
     config.gestational_age_weeks = options.ga_weeks;
     config.fetal_channel = *channel;
 
     // A single mistyped year can stretch a recording over millennia; refuse
     // before analysing rather than run for days and exhaust memory.
-    const std::uint64_t windows = window_count(*input, config);
+    const std::uint64_t windows = WindowPlan(*input, config).count();
     if (config.window_minutes && windows > kMaxRollingWindows) {
         return Failure{"recording spans " + std::to_string(windows) +
-                       " analysis windows; at most 1000000 are supported"};
+                       " analysis windows; at most " + std::to_string(kMaxRollingWindows) + " are supported"};
     }
 
     // With last_only the report keeps only the run's last window, so only

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "fhr_core/model/input.hpp"
 #include "fhr_core/model/result.hpp"
 
 namespace fhr_core::analysis {
@@ -14,7 +15,7 @@ struct CsvOptions {
     std::string_view channel = "HR1";
     std::optional<std::uint8_t> ga_weeks;
     std::optional<std::uint32_t> window_min;
-    std::uint32_t step_sec = 60;
+    std::uint32_t step_sec = AnalysisConfig::kDefaultStepSeconds;
     bool last_only = false;
 };
 

@@ -1,9 +1,18 @@
 #include "fhr_core/analysis/report_writer.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <span>
+#include <vector>
 
 namespace fhr_core::analysis {
+
+using detail::append_fixed3;
+using detail::escape_json;
+
 namespace {
 
 constexpr std::string_view kIndentUnit = "  ";
@@ -85,7 +94,7 @@ void push_json_bool(std::string& out, int level, std::string_view name, bool val
 }
 
 void push_string_array(std::string& out, int level, std::string_view name,
-                       const std::vector<std::string>& values, bool comma) {
+                       std::span<const std::string_view> values, bool comma) {
     key(out, level, name);
     out.push_back('[');
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -94,6 +103,22 @@ void push_string_array(std::string& out, int level, std::string_view name,
     }
     out.push_back(']');
     end_line(out, comma);
+}
+
+// The phrases of a set of findings, in the order the report lists them:
+// ascending by their bytes, or, where the order of finding matters (the
+// limitations), in the order the findings are declared.
+enum class PhraseOrder { by_bytes, as_declared };
+
+template <class Finding>
+void push_findings(std::string& out, int level, std::string_view name, FindingSet<Finding> findings,
+                   PhraseOrder order, bool comma) {
+    std::array<std::string_view, 32> phrases;
+    std::size_t count = 0;
+    findings.for_each([&](Finding f) { phrases[count++] = phrase(f); });
+    // std::string_view compares its bytes as unsigned char, which is byte order.
+    if (order == PhraseOrder::by_bytes) std::sort(phrases.begin(), phrases.begin() + static_cast<std::ptrdiff_t>(count));
+    push_string_array(out, level, name, std::span<const std::string_view>(phrases.data(), count), comma);
 }
 
 template <class T>
@@ -124,7 +149,7 @@ void write_diagnostics(std::string& out, const CategoryIiiDiagnostics& d) {
     indent(out, 3);
     out.append("\"category_iii_diagnostics\": {\n");
     push_json_bool(out, 4, "cat_iii_candidate", d.cat_iii_candidate);
-    push_string_array(out, 4, "cat_iii_blockers", d.cat_iii_blockers, true);
+    push_findings(out, 4, "cat_iii_blockers", d.cat_iii_blockers, PhraseOrder::by_bytes, true);
     push_json_bool(out, 4, "variability_near_absent", d.variability_near_absent);
     push_json_bool(out, 4, "recurrent_late_candidate", d.recurrent_late_candidate);
     push_json_bool(out, 4, "recurrent_variable_candidate", d.recurrent_variable_candidate);
@@ -231,17 +256,24 @@ void write_window(std::string& out, const WindowAnalysis& w) {
     key(out, 3, "tachysystole");
     out.append(!w.toco_summary.tachysystole ? "null" : (*w.toco_summary.tachysystole ? "true" : "false"));
     end_line(out, true);
-    push_string_array(out, 3, "reasons", w.reasons, true);
-    push_string_array(out, 3, "high_risk_features", w.high_risk_features, true);
-    push_string_array(out, 3, "protective_features", w.protective_features, true);
-    push_string_array(out, 3, "alert_suppression_reasons", w.alert_suppression_reasons, true);
-    push_string_array(out, 3, "limitations", w.limitations, false);
+    push_findings(out, 3, "reasons", w.reasons, PhraseOrder::by_bytes, true);
+    push_findings(out, 3, "high_risk_features", w.high_risk_features, PhraseOrder::by_bytes, true);
+    push_findings(out, 3, "protective_features", w.protective_features, PhraseOrder::by_bytes, true);
+    const std::optional<std::string_view> suppression =
+        w.alert_suppression_reasons ? std::optional(phrase(*w.alert_suppression_reasons)) : std::nullopt;
+    push_string_array(out, 3, "alert_suppression_reasons",
+                      suppression ? std::span<const std::string_view>(&*suppression, 1)
+                                  : std::span<const std::string_view>(),
+                      true);
+    push_findings(out, 3, "limitations", w.limitations, PhraseOrder::as_declared, false);
 }
 
 // A rough size of one window's text, to reserve the output once.
 constexpr std::size_t kWindowTextEstimate = 4096;
 
 }  // namespace
+
+namespace detail {
 
 std::string escape_json(std::string_view text) {
     std::string out;
@@ -274,6 +306,8 @@ void append_fixed3(std::string& out, double value) {
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, kDecimals);
     out.append(buffer, result.ptr);
 }
+
+}  // namespace detail
 
 std::string report_as_json(const AnalysisReport& report) {
     std::string out;

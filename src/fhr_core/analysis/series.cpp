@@ -4,14 +4,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
-#include <limits>
+
+#include "fhr_core/time/instant.hpp"
 
 namespace fhr_core::analysis {
 
 namespace {
 
-constexpr std::int64_t kMsPerSecond = 1000;
-constexpr double kMsPerSecondDouble = 1000.0;
+using time::kMillisPerSecond;
 
 // Usable ranges of the three signals, both bounds inclusive.
 constexpr double kUsableHeartRateMin = 30.0;
@@ -24,29 +24,20 @@ constexpr double kCaptureToleranceBpm = 5.0;
 
 constexpr std::string_view kUnknownText = "unknown";
 
-constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
-
 // Index of the whole second holding `ms`, rounding toward negative infinity
 // (-1 ms lies in second -1).
 std::int64_t second_index(std::int64_t ms) {
-    std::int64_t q = ms / kMsPerSecond;
-    if (ms % kMsPerSecond < 0) --q;
+    std::int64_t q = ms / kMillisPerSecond;
+    if (ms % kMillisPerSecond < 0) --q;
     return q;
 }
 
-// Start of second `index` in milliseconds. The lowest second of the int64
-// range starts before the first representable instant; it is pinned to that
-// instant instead of overflowing.
+// Start of second `index` in milliseconds. The lowest second of the instant
+// range starts before the first instant; it is pinned to that instant.
 std::int64_t second_start_ms(std::int64_t index) {
-    constexpr std::int64_t kLowestWholeIndex = kInt64Min / kMsPerSecond;  // truncates toward 0
-    if (index < kLowestWholeIndex) return kInt64Min;
-    return index * kMsPerSecond;
-}
-
-// Exact unsigned difference b - a of two instants with a <= b.
-std::uint64_t distance(std::int64_t a, std::int64_t b) {
-    return static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a);
+    constexpr std::int64_t kLowestWholeIndex = time::kFirstInstant / kMillisPerSecond;  // truncates toward 0
+    if (index < kLowestWholeIndex) return time::kFirstInstant;
+    return index * kMillisPerSecond;
 }
 
 bool usable_heart_rate(const OptionalValue& v) {
@@ -59,8 +50,7 @@ bool usable_toco(const OptionalValue& v) {
 
 // The working bin of one second while the series is built.
 struct SecondAccumulator {
-    std::string_view timestamp;
-    bool named = false;
+    const MonitorSample* named_by = nullptr;
     double fetal_sum = 0.0;
     std::uint64_t fetal_count = 0;
     double maternal_sum = 0.0;
@@ -82,7 +72,7 @@ double ratio(std::uint64_t count, std::uint64_t total) {
 }  // namespace
 
 std::string second_text(const SecondSample& second) {
-    if (!second.timestamp.empty()) return std::string(second.timestamp);
+    if (second.named_by != nullptr) return second.named_by->timestamp.str();
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, second.timestamp_ms);
     std::string text(buffer, result.ptr);
@@ -90,38 +80,45 @@ std::string second_text(const SecondSample& second) {
     return text;
 }
 
-std::string closest_second_text(const Series& series, std::int64_t ms) {
+std::optional<std::int64_t> second_instant(const SecondSample& second) {
+    if (second.named_by == nullptr) return std::nullopt;
+    return second.named_by->timestamp_ms;
+}
+
+const SecondSample& closest_second(const Series& series, std::int64_t ms) {
     const auto after = std::lower_bound(
         series.begin(), series.end(), ms,
         [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
-    if (after == series.begin()) return second_text(series.front());
-    if (after == series.end()) return second_text(series.back());
+    if (after == series.begin()) return series.front();
+    if (after == series.end()) return series.back();
     const auto before = after - 1;
     // before < ms <= after; the earlier second wins a tie.
-    if (distance(before->timestamp_ms, ms) <= distance(ms, after->timestamp_ms)) {
-        return second_text(*before);
-    }
-    return second_text(*after);
+    if (time::distance(before->timestamp_ms, ms) <= time::distance(ms, after->timestamp_ms)) return *before;
+    return *after;
 }
 
-Span current_segment(std::int64_t window_start, std::int64_t window_end, std::int64_t length_ms) {
-    // window_end - length_ms, saturated at the ends of the int64 range.
-    std::int64_t back;
-    if (length_ms >= 0) {
-        back = window_end < kInt64Min + length_ms ? kInt64Min : window_end - length_ms;
-    } else {
-        back = window_end > kInt64Max + length_ms ? kInt64Max : window_end - length_ms;
-    }
-    return Span{std::max(window_start, back), window_end};
+std::int64_t stretch_end(std::int64_t last_ms) { return time::later(last_ms, time::seconds_ms(1)); }
+
+double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms) {
+    return time::seconds_from_ms(time::length_between(first_ms, last_ms) + time::seconds_ms(1));
 }
 
-std::uint64_t window_span_ms(std::int64_t window_start, std::int64_t window_end) {
-    return window_end > window_start ? distance(window_start, window_end) : 0;
+std::span<const SecondSample> seconds_within(const Series& series, Span span) {
+    const auto first = std::lower_bound(
+        series.begin(), series.end(), span.from_ms,
+        [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+    const auto last = std::upper_bound(
+        first, series.end(), span.to_ms,
+        [](std::int64_t value, const SecondSample& s) { return value < s.timestamp_ms; });
+    if (first >= last) return {};
+    return {&*first, static_cast<std::size_t>(last - first)};
 }
 
 PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
-                                    std::int64_t window_start, std::int64_t window_end) {
+                                    const WindowSpans& spans) {
     PreparedWindow out;
+    const std::int64_t window_start = spans.start_ms;
+    const std::int64_t window_end = spans.end_ms;
 
     // Rows of [window_start, window_end]; the samples are sorted by time.
     const auto by_time_lower = [](const MonitorSample& s, std::int64_t value) {
@@ -144,7 +141,7 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
     const std::int64_t last_second = second_index(window_end);
     std::size_t seconds = 0;
     if (first_second <= last_second) {
-        seconds = static_cast<std::size_t>(distance(first_second, last_second)) + 1;
+        seconds = static_cast<std::size_t>(time::distance(first_second, last_second)) + 1;
     }
 
     out.series.resize(seconds);
@@ -164,7 +161,7 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
     SecondAccumulator bin;
     const auto close_bin = [&] {
         SecondSample& second = out.series[current];
-        second.timestamp = bin.timestamp;
+        second.named_by = bin.named_by;
         second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
         second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
         second.toco = mean_of(bin.toco_sum, bin.toco_count);
@@ -181,12 +178,11 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
     for (const MonitorSample& row : rows) {
         // Every in-window row lies in one of the window's seconds.
         const auto index =
-            static_cast<std::size_t>(distance(first_second, second_index(row.timestamp_ms)));
-        if (!bin.named || index != current) {
-            if (bin.named) close_bin();
+            static_cast<std::size_t>(time::distance(first_second, second_index(row.timestamp_ms)));
+        if (bin.named_by == nullptr || index != current) {
+            if (bin.named_by != nullptr) close_bin();
             bin = SecondAccumulator{};
-            bin.timestamp = row.timestamp;  // the first row of a second names it
-            bin.named = true;
+            bin.named_by = &row;  // the first row of a second names it
             current = index;
         }
         if (const auto& fetal = row.fetal(channel); usable_heart_rate(fetal)) {
@@ -202,12 +198,11 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
             ++bin.toco_count;
         }
     }
-    if (bin.named) close_bin();
+    if (bin.named_by != nullptr) close_bin();
 
-    const std::uint64_t span_ms = window_span_ms(window_start, window_end);
     DataQuality& quality = out.data_quality;
-    quality.expected_seconds =
-        std::max<std::uint64_t>(out.series.size(), span_ms / static_cast<std::uint64_t>(kMsPerSecond));
+    quality.expected_seconds = std::max<std::uint64_t>(
+        out.series.size(), spans.length_ms / static_cast<std::uint64_t>(kMillisPerSecond));
     quality.raw_samples = rows.size();
     quality.fetal_usable_seconds = fetal_seconds;
     quality.fetal_usable_ratio = ratio(fetal_seconds, quality.expected_seconds);
@@ -225,7 +220,7 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
         out.window_start = kUnknownText;
         out.window_end = kUnknownText;
     }
-    out.duration_seconds = static_cast<double>(span_ms) / kMsPerSecondDouble;
+    out.duration_seconds = time::seconds_from_ms(spans.length_ms);
     return out;
 }
 

@@ -5,52 +5,48 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "fhr_core/analysis/window_spans.hpp"
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/report.hpp"
 
 namespace fhr_core::analysis {
 
-// One whole second of a window. `timestamp` views the text of the first row
-// of the second (owned by the recording, which outlives the window); it is
-// empty when no row named the second, and second_text() then synthesizes
-// "{timestamp_ms}ms".
+// One whole second of a window. `named_by` is the first row of the second
+// (owned by the recording, which outlives the window), whose text names the
+// second; null when no row fell in the second.
 struct SecondSample {
     std::optional<double> fetal_bpm;
     std::optional<double> maternal_bpm;
     std::optional<double> toco;
-    std::string_view timestamp;
-    std::int64_t timestamp_ms = 0;
+    const MonitorSample* named_by = nullptr;
+    std::int64_t timestamp_ms = 0;  // start of the second
 };
 
 using Series = std::vector<SecondSample>;
 
-// Display text of a second.
+// Display text of a second: its row's text, or "{timestamp_ms}ms".
 std::string second_text(const SecondSample& second);
 
-// Text of the second whose timestamp_ms is closest to `ms` (the earlier
-// second wins a tie). The series must not be empty.
-std::string closest_second_text(const Series& series, std::int64_t ms);
+// The instant the second's text names, which events relate to one another
+// by: the time of the row that named it. A second that no row named has a
+// synthesized text that names no instant, and so none.
+std::optional<std::int64_t> second_instant(const SecondSample& second);
 
-// A closed span of milliseconds [from_ms, to_ms].
-struct Span {
-    std::int64_t from_ms = 0;
-    std::int64_t to_ms = 0;
-    bool contains(std::int64_t ms) const { return from_ms <= ms && ms <= to_ms; }
-};
+// The second whose timestamp_ms is closest to `ms` (the earlier second wins
+// a tie). The series must not be empty.
+const SecondSample& closest_second(const Series& series, std::int64_t ms);
 
-inline constexpr std::int64_t kTenMinutesMs = 600'000;
-inline constexpr std::int64_t kTwentyMinutesMs = 1'200'000;
-inline constexpr std::int64_t kThirtyMinutesMs = 1'800'000;
+// A stretch of whole seconds, from the second starting at `first_ms` to the
+// one starting at `last_ms`, ends one second after its last second: its end
+// (pinned to the last instant) and its length in seconds.
+std::int64_t stretch_end(std::int64_t last_ms);
+double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms);
 
-// [max(window_start, window_end - length_ms), window_end], without overflow.
-Span current_segment(std::int64_t window_start, std::int64_t window_end, std::int64_t length_ms);
-
-// window_end - window_start as a non-negative count of milliseconds (0 when
-// the end precedes the start); exact for any pair of instants.
-std::uint64_t window_span_ms(std::int64_t window_start, std::int64_t window_end);
+// The seconds whose timestamp_ms lies in `span`: one stretch of the
+// time-ordered series.
+std::span<const SecondSample> seconds_within(const Series& series, Span span);
 
 struct PreparedWindow {
     Series series;
@@ -60,10 +56,10 @@ struct PreparedWindow {
     double duration_seconds = 0.0;
 };
 
-// Selects the rows of [window_start, window_end] (binary search on the sorted
-// samples), bins them by second and produces the gap-free series, the window
-// texts and the data-quality figures.
+// Selects the rows of the window (binary search on the sorted samples), bins
+// them by second and produces the gap-free series, the window texts and the
+// data-quality figures.
 PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
-                                    std::int64_t window_start, std::int64_t window_end);
+                                    const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

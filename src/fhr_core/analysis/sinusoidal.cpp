@@ -32,7 +32,6 @@ constexpr double kBandLow = 3.0;
 constexpr double kBandHigh = 5.0;
 
 // The window test.
-constexpr std::uint64_t kMinWindowMs = 1'200'000;
 constexpr double kMinPresentFraction = 0.9;
 constexpr std::size_t kMaxMissingRun = 5;
 constexpr std::size_t kMinFilledValues = 1200;
@@ -76,6 +75,8 @@ const TrigTable& trig_table() {
 }
 
 }  // namespace
+
+namespace detail {
 
 bool sinusoidal_like_values(std::span<const double> values, double threshold) {
     const std::size_t n = values.size();
@@ -182,27 +183,21 @@ std::vector<double> centred_moving_average(std::span<const double> values) {
     return smoothed;
 }
 
-bool detect_sinusoidal_pattern(const Series& series, std::int64_t window_start,
-                               std::int64_t window_end) {
-    if (window_span_ms(window_start, window_end) < kMinWindowMs) return false;
+}  // namespace detail
 
-    const Span segment = current_segment(window_start, window_end, kTwentyMinutesMs);
-    const auto first = std::lower_bound(
-        series.begin(), series.end(), segment.from_ms,
-        [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
-    const auto last = std::upper_bound(
-        first, series.end(), segment.to_ms,
-        [](std::int64_t value, const SecondSample& s) { return value < s.timestamp_ms; });
-    if (first == last) return false;
+bool detect_sinusoidal_pattern(const Series& series, const WindowSpans& spans) {
+    if (!spans.at_least_20_min) return false;
+    const std::span<const SecondSample> segment = seconds_within(series, spans.current_20_min);
+    if (segment.empty()) return false;
 
     std::vector<std::optional<double>> fetal;
-    fetal.reserve(static_cast<std::size_t>(last - first));
+    fetal.reserve(segment.size());
     std::size_t present = 0;
     std::size_t missing_run = 0;
     std::size_t longest_missing_run = 0;
-    for (auto it = first; it != last; ++it) {
-        fetal.push_back(it->fetal_bpm);
-        if (it->fetal_bpm) {
+    for (const SecondSample& second : segment) {
+        fetal.push_back(second.fetal_bpm);
+        if (second.fetal_bpm) {
             ++present;
             missing_run = 0;
         } else {
@@ -214,14 +209,14 @@ bool detect_sinusoidal_pattern(const Series& series, std::int64_t window_start,
     }
     if (longest_missing_run > kMaxMissingRun) return false;
 
-    const std::vector<double> filled = fill_gaps(fetal);
+    const std::vector<double> filled = detail::fill_gaps(fetal);
     if (filled.size() < kMinFilledValues) return false;
-    const std::vector<double> smoothed = centred_moving_average(filled);
+    const std::vector<double> smoothed = detail::centred_moving_average(filled);
 
-    if (!sinusoidal_like_values(smoothed, kWholeSegmentThreshold)) return false;
+    if (!detail::sinusoidal_like_values(smoothed, kWholeSegmentThreshold)) return false;
     const std::span<const double> all(smoothed);
     for (std::size_t b = 0; b < kBlockCount; ++b) {
-        if (!sinusoidal_like_values(all.subspan(b * kBlockLength, kBlockLength), kBlockThreshold)) {
+        if (!detail::sinusoidal_like_values(all.subspan(b * kBlockLength, kBlockLength), kBlockThreshold)) {
             return false;
         }
     }

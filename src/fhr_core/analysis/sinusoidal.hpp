@@ -1,7 +1,6 @@
 // The sinusoidal-pattern test.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -9,6 +8,12 @@
 #include "fhr_core/analysis/series.hpp"
 
 namespace fhr_core::analysis {
+
+// Whether the current 20 minutes of a window of at least 20 minutes hold a
+// smooth oscillation of 3 to 5 cycles per minute.
+bool detect_sinusoidal_pattern(const Series& series, const WindowSpans& spans);
+
+namespace detail {
 
 // Spectral test for a smooth oscillation of 3 to 5 cycles per 60 values.
 bool sinusoidal_like_values(std::span<const double> values, double threshold);
@@ -21,8 +26,5 @@ std::vector<double> fill_gaps(std::span<const std::optional<double>> values);
 // Centred 5-point moving average; the ends average the values that exist.
 std::vector<double> centred_moving_average(std::span<const double> values);
 
-// The window test over the current 20-minute segment.
-bool detect_sinusoidal_pattern(const Series& series, std::int64_t window_start,
-                               std::int64_t window_end);
-
+}  // namespace detail
 }  // namespace fhr_core::analysis

@@ -75,7 +75,7 @@ void sort_total_order(std::vector<double>& values) {
     std::transform(keys.begin(), keys.end(), values.begin(), from_total_order_key);
 }
 
-std::size_t quantile_index(std::size_t n, double q) {
+std::size_t detail::quantile_index(std::size_t n, double q) {
     const std::size_t last = n - 1;
     const double position = std::round(static_cast<double>(last) * q);
     // Negative or NaN positions clamp to the first element, anything past the
@@ -86,11 +86,11 @@ std::size_t quantile_index(std::size_t n, double q) {
 }
 
 double quantile(const std::vector<double>& sorted, double q) {
-    return sorted[quantile_index(sorted.size(), q)];
+    return sorted[detail::quantile_index(sorted.size(), q)];
 }
 
 double select_quantile(std::vector<double>& values, double q) {
-    const auto nth = values.begin() + static_cast<std::ptrdiff_t>(quantile_index(values.size(), q));
+    const auto nth = values.begin() + static_cast<std::ptrdiff_t>(detail::quantile_index(values.size(), q));
     std::nth_element(values.begin(), nth, values.end(),
                      [](double a, double b) { return total_order_key(a) < total_order_key(b); });
     return *nth;

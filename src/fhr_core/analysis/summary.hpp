@@ -20,9 +20,6 @@ struct ValueSummary {
 // Stable ascending sort by IEEE 754 total order.
 void sort_total_order(std::vector<double>& values);
 
-// min(n - 1, round((n - 1) * q)), halves away from zero. n must be positive.
-std::size_t quantile_index(std::size_t n, double q);
-
 // Element at quantile q of an ascending, non-empty list.
 double quantile(const std::vector<double>& sorted, double q);
 
@@ -33,5 +30,12 @@ double select_quantile(std::vector<double>& values, double q);
 
 // Sorts `values` in place and summarizes them; all fields absent when empty.
 ValueSummary summarize_values(std::vector<double>& values);
+
+namespace detail {
+
+// min(n - 1, round((n - 1) * q)), halves away from zero. n must be positive.
+std::size_t quantile_index(std::size_t n, double q);
+
+}  // namespace detail
 
 }  // namespace fhr_core::analysis

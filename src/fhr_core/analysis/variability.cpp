@@ -5,13 +5,14 @@
 #include <cstddef>
 #include <vector>
 
+#include "fhr_core/analysis/bands.hpp"
 #include "fhr_core/analysis/summary.hpp"
 
 namespace fhr_core::analysis {
 
 namespace {
 
-constexpr std::uint64_t kChunkMs = 60'000;
+constexpr std::uint64_t kChunkMs = time::minutes_ms(1);
 // Seconds further than this from the baseline belong to accelerations or
 // decelerations and are left out of the amplitude.
 constexpr double kMaxDistanceFromBaselineBpm = 25.0;
@@ -21,24 +22,11 @@ constexpr double kAmplitudeLowQuantile = 0.05;
 constexpr double kAmplitudeHighQuantile = 0.95;
 constexpr double kMedianQuantile = 0.5;
 
-constexpr double kAbsentMaxBpm = 1.0;
-constexpr double kMinimalMaxBpm = 5.0;
-constexpr double kModerateMaxBpm = 25.0;
-
-// b - a for a <= b, exact for any pair of instants.
-std::uint64_t distance(std::int64_t a, std::int64_t b) {
-    return static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a);
-}
-
-// a + offset where the result is known to lie in [a, some instant].
-std::int64_t advance(std::int64_t a, std::uint64_t offset) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + offset);
-}
-
 }  // namespace
 
-std::optional<double> estimate_variability(const Series& series, std::int64_t from_ms,
-                                           std::int64_t to_ms, double baseline) {
+std::optional<double> estimate_variability(const Series& series, Span span, double baseline) {
+    const std::int64_t from_ms = span.from_ms;
+    const std::int64_t to_ms = span.to_ms;
     if (from_ms >= to_ms) return std::nullopt;
 
     auto next = std::lower_bound(
@@ -53,12 +41,11 @@ std::optional<double> estimate_variability(const Series& series, std::int64_t fr
         // Chunks holding no second contribute nothing: jump straight to the
         // chunk that holds the next second. Its start is still a whole number
         // of minutes after from_ms and lies at or before that second.
-        const std::uint64_t ahead = distance(chunk_start, next->timestamp_ms);
-        if (ahead >= kChunkMs) chunk_start = advance(chunk_start, ahead / kChunkMs * kChunkMs);
+        const std::uint64_t ahead = time::length_between(chunk_start, next->timestamp_ms);
+        if (ahead >= kChunkMs) chunk_start = time::later(chunk_start, ahead / kChunkMs * kChunkMs);
 
-        const std::uint64_t remaining = distance(chunk_start, to_ms);
-        const std::int64_t chunk_end =
-            remaining > kChunkMs ? advance(chunk_start, kChunkMs) : to_ms;
+        const std::uint64_t remaining = time::length_between(chunk_start, to_ms);
+        const std::int64_t chunk_end = remaining > kChunkMs ? time::later(chunk_start, kChunkMs) : to_ms;
 
         chunk.clear();
         for (; next != series.end() && next->timestamp_ms < chunk_end; ++next) {
@@ -82,9 +69,9 @@ std::optional<double> estimate_variability(const Series& series, std::int64_t fr
 std::optional<VariabilityClass> classify_variability(std::optional<double> variability_bpm) {
     if (!variability_bpm) return std::nullopt;
     const double amplitude = *variability_bpm;
-    if (amplitude <= kAbsentMaxBpm) return VariabilityClass::absent;
-    if (amplitude <= kMinimalMaxBpm) return VariabilityClass::minimal;
-    if (amplitude <= kModerateMaxBpm) return VariabilityClass::moderate;
+    if (amplitude <= bands::kAbsentVariabilityMaxBpm) return VariabilityClass::absent;
+    if (amplitude <= bands::kMinimalVariabilityMaxBpm) return VariabilityClass::minimal;
+    if (amplitude <= bands::kModerateVariabilityMaxBpm) return VariabilityClass::moderate;
     return VariabilityClass::marked;
 }
 

@@ -1,7 +1,6 @@
 // Baseline variability: the median per-minute amplitude.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 
 #include "fhr_core/analysis/series.hpp"
@@ -9,11 +8,10 @@
 
 namespace fhr_core::analysis {
 
-// Median of the p95 - p05 amplitudes of the one-minute chunks of
-// [from_ms, to_ms) that hold at least 30 values within 25 bpm of the baseline;
-// absent with fewer than two such chunks.
-std::optional<double> estimate_variability(const Series& series, std::int64_t from_ms,
-                                           std::int64_t to_ms, double baseline);
+// Median of the p95 - p05 amplitudes of the one-minute chunks of the span,
+// taken half-open ([from_ms, to_ms)), that hold at least 30 values within
+// 25 bpm of the baseline; absent with fewer than two such chunks.
+std::optional<double> estimate_variability(const Series& series, Span span, double baseline);
 
 std::optional<VariabilityClass> classify_variability(std::optional<double> variability_bpm);
 

@@ -2,79 +2,52 @@
 
 #include <utility>
 
-#include "fhr_core/analysis/alert.hpp"
-#include "fhr_core/analysis/baseline.hpp"
-#include "fhr_core/analysis/classification.hpp"
-#include "fhr_core/analysis/contractions.hpp"
-#include "fhr_core/analysis/diagnostics.hpp"
-#include "fhr_core/analysis/events.hpp"
-#include "fhr_core/analysis/features.hpp"
-#include "fhr_core/analysis/series.hpp"
-#include "fhr_core/analysis/sinusoidal.hpp"
-#include "fhr_core/analysis/variability.hpp"
+#include "fhr_core/analysis/judge.hpp"
+#include "fhr_core/analysis/measure.hpp"
 
 namespace fhr_core::analysis {
 
+namespace {
+
+// The window's record: what was measured and what it was judged to mean.
+WindowAnalysis assemble(Measurements&& m, const Judgement& j) {
+    WindowAnalysis w;
+    w.window_start = std::move(m.window.window_start);
+    w.window_end = std::move(m.window.window_end);
+    w.duration_seconds = m.window.duration_seconds;
+    w.classification = j.classification;
+    w.alert_level = j.alert_level;
+    w.baseline_bpm = m.current.baseline_bpm;
+    w.baseline_class = m.current.baseline_class;
+    w.variability_bpm = m.current.variability_bpm;
+    w.variability_class = m.current.variability_class;
+    w.sinusoidal_pattern = m.sinusoidal_pattern;
+    w.category_iii_diagnostics = j.diagnostics;
+    w.features = m.features;
+    w.acceleration_events = std::move(m.accelerations);
+    w.deceleration_events.reserve(m.decelerations.size());
+    for (Deceleration& d : m.decelerations) w.deceleration_events.push_back(std::move(d.event));
+    w.toco_summary.contraction_events.reserve(m.contractions.size());
+    for (Contraction& c : m.contractions) w.toco_summary.contraction_events.push_back(std::move(c.event));
+    w.toco_summary.contractions_per_10_min = m.contractions_per_10_min;
+    w.toco_summary.tachysystole = m.tachysystole;
+    w.data_quality = m.window.data_quality;
+    w.reasons = j.reasons;
+    w.high_risk_features = j.high_risk;
+    w.protective_features = j.protective;
+    w.alert_suppression_reasons = j.suppression;
+    w.limitations = j.limitations;
+    return w;
+}
+
+}  // namespace
+
 WindowAnalysis analyze_window(std::span<const MonitorSample> samples, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end) {
-    WindowAnalysis w;
-
-    // Measuring: per-second series and data quality.
-    PreparedWindow prepared =
-        build_second_samples(samples, config.fetal_channel, window_start, window_end);
-    const Series& series = prepared.series;
-    w.window_start = std::move(prepared.window_start);
-    w.window_end = std::move(prepared.window_end);
-    w.duration_seconds = prepared.duration_seconds;
-    w.data_quality = prepared.data_quality;
-
-    // Baseline and variability of the current 10 minutes.
-    const Span current10 = current_segment(window_start, window_end, kTenMinutesMs);
-    const Span current20 = current_segment(window_start, window_end, kTwentyMinutesMs);
-    w.baseline_bpm = estimate_baseline(series, current10.from_ms, current10.to_ms);
-    w.baseline_class = classify_baseline(w.baseline_bpm);
-    if (w.baseline_bpm) {
-        w.variability_bpm = estimate_variability(series, current10.from_ms, current10.to_ms,
-                                                 static_cast<double>(*w.baseline_bpm));
-        // Accelerations and decelerations over the current 20 minutes.
-        w.acceleration_events =
-            detect_accelerations(series, current20, *w.baseline_bpm,
-                                 acceleration_criterion(config.gestational_age_weeks));
-        w.deceleration_events = detect_decelerations(series, current20, *w.baseline_bpm);
-    }
-    w.variability_class = classify_variability(w.variability_bpm);
-
-    // Contractions, then the timing of gradual decelerations against them.
-    std::vector<ContractionEvent> contractions =
-        detect_contractions(series, window_start, window_end);
-    time_gradual_decelerations(w.deceleration_events, contractions);
-
-    w.sinusoidal_pattern = detect_sinusoidal_pattern(series, window_start, window_end);
-    w.toco_summary =
-        summarize_contractions(std::move(contractions), series, window_start, window_end);
-    w.features = compute_features(series, w.baseline_bpm, w.acceleration_events,
-                                  w.deceleration_events, w.toco_summary);
-
-    // Judging.
-    w.limitations = initial_limitations(w, window_start, window_end);
-    CategoryDecision category = decide_category(w, window_start, window_end);
-    w.classification = category.classification;
-    w.reasons = std::move(category.reasons);
-    w.category_iii_diagnostics =
-        category_iii_diagnostics(w, window_start, window_end, category.recurrent_late_min2,
-                                 category.recurrent_variable_min2);
-    w.high_risk_features = high_risk_features(w, series, window_start, window_end);
-    w.protective_features = protective_features(w);
-    if (auto limitation = baseline_limitation(w)) w.limitations.emplace_back(*limitation);
-    add_capture_and_tachysystole_entries(w);
-    sort_phrases(w.reasons);
-    sort_phrases(w.high_risk_features);
-    sort_phrases(w.protective_features);
-
-    const AlertDecision alert = decide_alert(w);
-    w.alert_level = alert.level;
-    if (alert.suppression) w.alert_suppression_reasons.emplace_back(*alert.suppression);
-    return w;
+    const WindowSpans spans = window_spans(window_start, window_end);
+    Measurements measured = measure(samples, config, spans);
+    const Judgement judged = judge(measured);
+    return assemble(std::move(measured), judged);
 }
 
 }  // namespace fhr_core::analysis

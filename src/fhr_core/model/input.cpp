@@ -27,6 +27,11 @@ std::string_view FetalChannel::name() const {
     return "HR1";
 }
 
+std::string window_minutes_bounds_text() {
+    return "between " + std::to_string(AnalysisConfig::kMinWindowMinutes) + " and " +
+           std::to_string(AnalysisConfig::kMaxWindowMinutes);
+}
+
 void finish_input(InputData& input) {
     std::vector<MonitorSample>& samples = input.samples;
     // One pass counts both; the duplicate count is final unless a sort is needed.

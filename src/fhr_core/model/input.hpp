@@ -75,11 +75,30 @@ struct InputSummary {
 
 // Options an entry path hands to the window driver.
 struct AnalysisConfig {
+    // Rolling windows last from 10 to 30 minutes; chunk mode analyses the
+    // longest window, the last 30 minutes of the recording.
+    static constexpr std::uint32_t kMinWindowMinutes = 10;
+    static constexpr std::uint32_t kMaxWindowMinutes = 30;
+    static constexpr std::uint32_t kDefaultStepSeconds = 60;
+
     std::optional<std::uint32_t> window_minutes;  // present: rolling mode; absent: chunk mode
-    std::uint32_t step_seconds = 60;
+    std::uint32_t step_seconds = kDefaultStepSeconds;
     std::optional<std::uint8_t> gestational_age_weeks;
     FetalChannel fetal_channel = FetalChannel::HR1;
 };
+
+// Whether a requested window length lies within the allowed bounds.
+constexpr bool window_minutes_allowed(std::uint32_t minutes) {
+    return minutes >= AnalysisConfig::kMinWindowMinutes && minutes <= AnalysisConfig::kMaxWindowMinutes;
+}
+
+// The allowed bounds as the entry paths' messages word them: "between 10 and 30".
+std::string window_minutes_bounds_text();
+
+// The step a run advances by: a step of 0 seconds runs as 1 second.
+constexpr std::uint32_t effective_step_seconds(std::uint32_t step_seconds) {
+    return step_seconds == 0 ? 1 : step_seconds;
+}
 
 // Counts the rows whose time is below that of the row before them, then sorts
 // the samples stably by time and counts neighbouring equal times. Both readers

@@ -1,6 +1,7 @@
 // Result records: one AnalysisReport per call, one WindowAnalysis per window.
 // Every field carries the name of the report key under which it is printed,
-// and fields are declared in print order.
+// and fields are declared in print order. The findings are held as values;
+// the report writer prints their phrases (model/findings.hpp).
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fhr_core/model/findings.hpp"
 #include "fhr_core/model/input.hpp"
 
 namespace fhr_core {
@@ -63,7 +65,7 @@ struct TocoSummary {
 
 struct CategoryIiiDiagnostics {
     bool cat_iii_candidate = false;
-    std::vector<std::string> cat_iii_blockers;
+    FindingSet<Cat3Blocker> cat_iii_blockers;
     bool variability_near_absent = false;
     bool recurrent_late_candidate = false;
     bool recurrent_variable_candidate = false;
@@ -129,11 +131,11 @@ struct WindowAnalysis {
     std::vector<DecelerationEvent> deceleration_events;
     TocoSummary toco_summary;
     DataQuality data_quality;
-    std::vector<std::string> reasons;
-    std::vector<std::string> high_risk_features;
-    std::vector<std::string> protective_features;
-    std::vector<std::string> alert_suppression_reasons;
-    std::vector<std::string> limitations;
+    FindingSet<Reason> reasons;
+    FindingSet<HighRisk> high_risk_features;
+    FindingSet<Protective> protective_features;
+    std::optional<Suppression> alert_suppression_reasons;
+    FindingSet<Limitation> limitations;
 };
 
 struct AnalysisReport {

@@ -5,16 +5,12 @@
 #include <string>
 
 #include "fhr_core/model/text.hpp"
+#include "fhr_core/time/instant.hpp"
+#include "fhr_core/time/units.hpp"
 
 namespace fhr_core::time {
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86'400;
-constexpr std::int64_t kSecondsPerHour = 3'600;
-constexpr std::int64_t kSecondsPerMinute = 60;
-constexpr std::int64_t kMillisPerSecond = 1'000;
-constexpr std::int64_t kMillisPerMinute = 60'000;
-constexpr std::int64_t kMinutesPerHour = 60;
 constexpr std::int64_t kMaxOffsetHour = 23;
 constexpr std::int64_t kMaxOffsetMinute = 59;
 constexpr std::uint32_t kMaxHour = 23;
@@ -124,7 +120,7 @@ std::optional<std::int64_t> parse_common_layout(std::string_view s) {
             if (place < 3) millis += d * kScale[place];
         }
     }
-    const std::int64_t days = days_from_civil(century * 100 + year_low, static_cast<std::uint32_t>(month),
+    const std::int64_t days = detail::days_from_civil(century * 100 + year_low, static_cast<std::uint32_t>(month),
                                               static_cast<std::uint32_t>(day));
     return ((days * kSecondsPerDay + hour * kSecondsPerHour + minute * kSecondsPerMinute + second) *
             kMillisPerSecond) +
@@ -132,6 +128,8 @@ std::optional<std::int64_t> parse_common_layout(std::string_view s) {
 }
 
 }  // namespace
+
+namespace detail {
 
 std::int64_t days_from_civil(std::int32_t year, std::uint32_t month, std::uint32_t day) {
     std::int64_t y = year;
@@ -171,6 +169,12 @@ Result<std::uint32_t> parse_millis(std::string_view fraction) {
     }
     return value * kScale[count];
 }
+
+}  // namespace detail
+
+using detail::days_from_civil;
+using detail::parse_millis;
+using detail::parse_part;
 
 Result<std::int64_t> parse_monitor_timestamp(std::string_view text) {
     if (auto instant = parse_common_layout(text)) return *instant;
@@ -258,19 +262,25 @@ Result<std::int64_t> parse_monitor_timestamp(std::string_view text) {
         return Failure{message("timestamp component out of range: ", text)};
     }
 
-    // 8. The instant, formed in 128-bit arithmetic; an instant (or offset) too
-    // large for signed 64-bit milliseconds is out of range rather than wrapped.
-    using Wide = __int128;
-    Wide offset_minutes = Wide(offset_hour) * kMinutesPerHour + offset_minute;
-    if (offset_negative) offset_minutes = -offset_minutes;
-    const Wide seconds = Wide(days_from_civil(*year, *month, *day)) * kSecondsPerDay +
-                         Wide(*hour) * kSecondsPerHour + Wide(*minute) * kSecondsPerMinute + *second;
-    const Wide instant = seconds * kMillisPerSecond + *millis - offset_minutes * kMillisPerMinute;
-    if (instant < Wide(std::numeric_limits<std::int64_t>::min()) ||
-        instant > Wide(std::numeric_limits<std::int64_t>::max())) {
-        return Failure{message("timestamp component out of range: ", text)};
-    }
-    return static_cast<std::int64_t>(instant);
+    // 8. The instant. The offset's hour and minute may be any 64-bit value,
+    // so each step is checked: a step that leaves the 64-bit range puts the
+    // instant far outside it too, as does a final value beyond its ends.
+    const std::int64_t local_seconds = days_from_civil(*year, *month, *day) * kSecondsPerDay +
+                                       std::int64_t{*hour} * kSecondsPerHour +
+                                       std::int64_t{*minute} * kSecondsPerMinute + *second;
+    std::int64_t offset_minutes = 0;
+    std::int64_t offset_seconds = 0;
+    std::int64_t utc_seconds = 0;
+    const bool overflow =
+        __builtin_mul_overflow(offset_hour, kMinutesPerHour, &offset_minutes) ||
+        __builtin_add_overflow(offset_minutes, offset_minute, &offset_minutes) ||
+        (offset_negative && __builtin_sub_overflow(std::int64_t{0}, offset_minutes, &offset_minutes)) ||
+        __builtin_mul_overflow(offset_minutes, kSecondsPerMinute, &offset_seconds) ||
+        __builtin_sub_overflow(local_seconds, offset_seconds, &utc_seconds);
+    const std::optional<std::int64_t> instant =
+        overflow ? std::nullopt : instant_from_seconds(utc_seconds, *millis);
+    if (!instant) return Failure{message("timestamp component out of range: ", text)};
+    return *instant;
 }
 
 }  // namespace fhr_core::time

@@ -14,6 +14,8 @@ namespace fhr_core::time {
 // text; also fails when the instant does not fit in signed 64-bit milliseconds.
 Result<std::int64_t> parse_monitor_timestamp(std::string_view text);
 
+namespace detail {
+
 // An unsigned decimal component ("+" allowed, up to 4294967295).
 Result<std::uint32_t> parse_part(std::optional<std::string_view> piece, std::string_view name,
                                  std::string_view text);
@@ -24,5 +26,7 @@ Result<std::uint32_t> parse_millis(std::string_view fraction);
 // Days since 1970-01-01 of a proleptic Gregorian date, exact for every
 // 32-bit year (computed in 64-bit arithmetic).
 std::int64_t days_from_civil(std::int32_t year, std::uint32_t month, std::uint32_t day);
+
+}  // namespace detail
 
 }  // namespace fhr_core::time
