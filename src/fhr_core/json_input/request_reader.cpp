@@ -495,8 +495,7 @@ Result<AnalysisRequest> read_analysis_request_json(std::string_view text) {
     if (raw.samples.size() == 0) return Failure{"analysis request samples must not be empty"};
 
     AnalysisRequest request;
-    request.config.window_minutes = std::nullopt;
-    request.config.step_seconds = 60;
+    request.config.window_minutes = std::nullopt;  // a request is analysed as one chunk
     request.config.gestational_age_weeks = raw.gestational_age_weeks;
     request.config.fetal_channel = FetalChannel::HR1;
     if (raw.options_present) {
@@ -505,8 +504,8 @@ Result<AnalysisRequest> read_analysis_request_json(std::string_view text) {
             if (!channel) return Failure{std::move(channel).error()};
             request.config.fetal_channel = *channel;
         }
-        if (raw.max_analysis_minutes && (*raw.max_analysis_minutes < 10 || *raw.max_analysis_minutes > 30)) {
-            return Failure{"analysis_options.max_analysis_minutes must be between 10 and 30"};
+        if (raw.max_analysis_minutes && !window_minutes_allowed(*raw.max_analysis_minutes)) {
+            return Failure{"analysis_options.max_analysis_minutes must be " + window_minutes_bounds_text()};
         }
     }
     if (raw.first_bad_t) return Failure{std::move(*raw.first_bad_t)};
