@@ -13,6 +13,7 @@ from importlib import metadata as _metadata
 from corvane._native import InternalError, analyze_csv_string, analyze_json_string
 from corvane.batch import BatchResult, run_batch
 from corvane.wfdb_input import WfdbRecord, analyze_wfdb, read_wfdb
+from corvane._monitor import Monitor
 from corvane._clinical import ClinicalFields, read_clinical
 from corvane._evaluation import EvaluationError, EvaluationResult, run_evaluation
 from corvane.report import (
@@ -42,6 +43,7 @@ __all__ = [
     "analyze_json_string",
     "analyze_csv",
     "analyze_json",
+    "Monitor",
     "Report",
     "RecordingEvent",
     "ReportConfig",

@@ -67,10 +67,16 @@ def _add_review(commands) -> None:
     add_review_command(commands)
 
 
+def _add_watch(commands) -> None:
+    from corvane._watch import add_watch_command
+
+    add_watch_command(commands)
+
+
 # Each subcommand registers itself here: a function that adds its parser to the
 # subparsers object and sets `handler` (called with the parsed arguments,
 # returning the exit status).
-SUBCOMMANDS = [_add_analyze, _add_batch, _add_report_commands, _add_evaluate, _add_review]
+SUBCOMMANDS = [_add_analyze, _add_batch, _add_report_commands, _add_evaluate, _add_review, _add_watch]
 
 
 def _build_parser() -> argparse.ArgumentParser:

@@ -17,7 +17,7 @@ from typing import Callable, List, NamedTuple
 from corvane.report import Report, Window
 from corvane.timestamps import parse_timestamp
 
-__all__ = ["DECELERATION_LETTERS", "format_summary", "summary_lines"]
+__all__ = ["DECELERATION_LETTERS", "format_summary", "summary_header", "summary_lines", "window_line"]
 
 # Deceleration kinds in column order, with their one-letter headers.
 DECELERATION_LETTERS = (
@@ -78,12 +78,19 @@ def _line(cells: List[str]) -> str:
     return " ".join(parts).rstrip()
 
 
+def summary_header() -> str:
+    """The line naming the columns."""
+    return _line([column.header for column in _COLUMNS])
+
+
+def window_line(window: Window) -> str:
+    """One window's line."""
+    return _line([column.value(window) for column in _COLUMNS])
+
+
 def summary_lines(report: Report) -> List[str]:
     """The header line, then one line per window in report order."""
-    lines = [_line([column.header for column in _COLUMNS])]
-    for window in report.windows:
-        lines.append(_line([column.value(window) for column in _COLUMNS]))
-    return lines
+    return [summary_header()] + [window_line(window) for window in report.windows]
 
 
 def format_summary(report: Report) -> str:

@@ -1,6 +1,7 @@
 // The extension module corvane._native: its two functions, its own exception
 // type for internal failures, and its one-time initialisation.
-#include "python/arguments.hpp"
+#include "python/guarded.hpp"
+#include "python/monitor_type.hpp"
 
 #include <array>
 #include <cstdint>
@@ -32,8 +33,6 @@ constexpr const char* kInternalErrorDoc =
     "Raised when the analysis breaks one of its own internal assumptions.\n\n"
     "It derives from BaseException rather than Exception, so that code handling\n"
     "bad input with 'except Exception' does not quietly absorb a defect.";
-// The message of a failure that carries no text of its own.
-constexpr const char* kUnknownFailureMessage = "internal failure of the analysis";
 
 // Each documentation text is only the signature line in the interpreter's
 // text-signature form, so that inspect.signature() shows it and __doc__ is
@@ -55,13 +54,6 @@ constexpr Signature kCsvSignature{"analyze_csv_string", kCsvParameters};
 
 constexpr const char* csv_name(CsvParameter parameter) { return kCsvParameters[parameter].name; }
 
-// Raises `type` with a message from the core. Invalid UTF-8 is replaced
-// rather than turning the intended exception into a decoding error.
-void raise_message(PyObject* type, std::string_view message) {
-    const OwnedRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-    if (text) PyErr_SetObject(type, text.get());
-}
-
 PyObject* report_or_raise(const Result<std::string>& result) {
     if (!result) {
         raise_message(PyExc_ValueError, result.error());
@@ -69,26 +61,6 @@ PyObject* report_or_raise(const Result<std::string>& result) {
     }
     const std::string& report = result.value();
     return PyUnicode_FromStringAndSize(report.data(), static_cast<Py_ssize_t>(report.size()));
-}
-
-// Runs one call so that no C++ exception ever reaches the interpreter: an
-// exhausted allocator becomes MemoryError, anything else the module's own
-// InternalError.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    // The functions exist only once the module, and so the type, does; the
-    // fallback keeps a broken invariant from becoming a crash.
-    PyObject* internal_error = g_internal_error != nullptr ? g_internal_error : PyExc_SystemError;
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& failure) {
-        raise_message(internal_error, failure.what());
-    } catch (...) {
-        raise_message(internal_error, kUnknownFailureMessage);
-    }
-    return nullptr;
 }
 
 // None and "not passed" both leave the value absent.
@@ -203,6 +175,8 @@ PyObject* initialise_module() noexcept {
         return nullptr;
     }
 
+    if (!add_monitor_type(module.get())) return nullptr;
+
     g_internal_error = internal_error.release();
     g_module = module.get();
     Py_INCREF(g_module);
@@ -213,6 +187,18 @@ PyObject* initialise_module() noexcept {
 }
 
 }  // namespace
+
+// The functions exist only once the module, and so the type, does; the
+// fallback keeps a broken invariant from becoming a crash.
+PyObject* internal_error_type() noexcept {
+    return g_internal_error != nullptr ? g_internal_error : PyExc_SystemError;
+}
+
+void raise_message(PyObject* type, std::string_view message) {
+    const OwnedRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
+}
+
 }  // namespace fhr_core::python
 
 PyMODINIT_FUNC PyInit__native(void) {

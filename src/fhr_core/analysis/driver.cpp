@@ -36,9 +36,14 @@ AnalysisReport report_header(const InputData& input, const AnalysisConfig& confi
 // Window ends are offsets from the first sample: a recording may span more
 // than the signed range (up to 2^64 - 1 ms), while every window lies within it.
 WindowPlan::WindowPlan(const InputData& input, const AnalysisConfig& config) {
-    if (input.samples.empty()) return;
-    first_ms_ = input.samples.front().timestamp_ms;
-    span_ms_ = time::length_between(first_ms_, input.samples.back().timestamp_ms);
+    if (!input.samples.empty()) {
+        *this = WindowPlan(input.samples.front().timestamp_ms, input.samples.back().timestamp_ms, config);
+    }
+}
+
+WindowPlan::WindowPlan(std::int64_t first_ms, std::int64_t last_ms, const AnalysisConfig& config) {
+    first_ms_ = first_ms;
+    span_ms_ = time::length_between(first_ms_, last_ms);
     length_ms_ = time::minutes_ms(config.window_minutes.value_or(AnalysisConfig::kMaxWindowMinutes));
     step_ms_ = time::seconds_ms(effective_step_seconds(config.step_seconds));
     if (!config.window_minutes || span_ms_ < length_ms_) {

@@ -20,6 +20,8 @@ public:
     };
 
     WindowPlan(const InputData& input, const AnalysisConfig& config);
+    // The plan of a recording whose first and last samples are at these instants.
+    WindowPlan(std::int64_t first_ms, std::int64_t last_ms, const AnalysisConfig& config);
 
     // How many windows the run has; exact for any timestamps.
     std::uint64_t count() const { return count_; }

@@ -1,0 +1,41 @@
+// The row rules of the monitor CSV export, shared by the whole-text reader
+// and the streaming reader: the header's columns, blank lines, and one row
+// read into a sample or the message naming the row.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fhr_core/model/input.hpp"
+
+namespace fhr_core::csv_input {
+
+inline constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
+
+inline constexpr std::string_view kEmptyCsvMessage = "CSV is empty; expected a header row";
+inline constexpr std::string_view kMissingDateMessage = "CSV is missing required Date column";
+
+// Where the recognised columns stand; the value columns in the order of
+// MonitorSample's fields (HR1, HR2, HR3, HRM, TOCO).
+struct Columns {
+    std::size_t date = kNoColumn;
+    std::array<std::size_t, 5> values{kNoColumn, kNoColumn, kNoColumn, kNoColumn, kNoColumn};
+    std::size_t cells_needed = 0;  // one past the rightmost recognised column
+};
+
+Columns find_columns(std::string_view header);
+
+// Whether a data line is skipped: empty or all white space.
+bool is_blank(std::string_view line);
+
+// Reads the non-blank data line numbered `row` into `sample`; on failure
+// returns the message and leaves `sample` partly written. `cells` is scratch
+// space kept between calls.
+std::optional<std::string> read_row(std::string_view line, std::size_t row, const Columns& columns,
+                                    std::vector<std::string_view>& cells, MonitorSample& sample);
+
+}  // namespace fhr_core::csv_input
