@@ -62,6 +62,7 @@ class _Follower:
         self.from_start = from_start
         self.handle: Optional[BinaryIO] = None
         self.identity: Optional[Tuple[int, int]] = None
+        self.skip_line = False  # the rest of a line whose start was not read
 
     def _open(self) -> bool:
         try:
@@ -86,10 +87,9 @@ class _Follower:
             return b""
         self.handle.seek(0, os.SEEK_END)
         end = self.handle.tell()
-        # Skip a partly written line: its start is not ours to see.
+        # A partly written line is skipped: its start is not ours to see.
         self.handle.seek(max(end - 1, 0))
-        if self.handle.read(1) != b"\n":
-            self.handle.readline()
+        self.skip_line = self.handle.read(1) != b"\n"
         return header
 
     def restarted(self) -> bool:
@@ -108,7 +108,12 @@ class _Follower:
 
     def read(self) -> bytes:
         assert self.handle is not None
-        return self.handle.read(_READ_SIZE)
+        data = self.handle.read(_READ_SIZE)
+        if self.skip_line and data:
+            line_end = data.find(b"\n")
+            self.skip_line = line_end < 0
+            return b"" if line_end < 0 else data[line_end + 1 :]
+        return data
 
     def close(self) -> None:
         if self.handle is not None:
