@@ -160,9 +160,9 @@ def test_signature_is_the_whole_documentation(function, signature, text_signatur
     assert function.__module__ == "corvane._native"
 
 
-def test_module_holds_the_two_functions_in_order_and_its_exception():
+def test_module_holds_the_two_functions_in_order_its_exception_and_the_monitor_type():
     public = [name for name in vars(native) if not name.startswith("__")]
-    assert public == ["analyze_json_string", "analyze_csv_string", "InternalError"]
+    assert public == ["analyze_json_string", "analyze_csv_string", "InternalError", "Monitor"]
     assert native.__name__ == "corvane._native"
     assert native.__doc__ == ""
 
