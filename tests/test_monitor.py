@@ -49,9 +49,15 @@ def check_against_offline(text, returned, monitor, window_min, step_sec):
     assert monitor.input == offline.input
 
 
-def perturbed(text, rng, swaps, duplicates):
-    """Neighbouring rows swapped and rows repeated, as monitors sometimes send them."""
+def perturbed(text, rng, swaps, duplicates, gap_rows=0):
+    """Neighbouring rows swapped, rows repeated and a stretch of rows missing, as
+    monitors sometimes send them; the first row may come a little late (before
+    any window is complete: window ends are measured from the first sample)."""
     header, *rows = text.splitlines(keepends=True)
+    start = rng.randrange(40, max(41, len(rows)))
+    del rows[start : start + gap_rows]
+    if swaps:
+        rows.insert(rng.randrange(1, 40), rows.pop(0))
     for _ in range(swaps):
         i = rng.randrange(len(rows) - 1)
         rows[i], rows[i + 1] = rows[i + 1], rows[i]
@@ -69,11 +75,13 @@ def perturbed(text, rng, swaps, duplicates):
     cuts=st.integers(1, 60),
     swaps=st.sampled_from([0, 0, 3]),
     duplicates=st.sampled_from([0, 2]),
+    gap_minutes=st.sampled_from([0, 0, 2, 14]),
     seed=st.integers(0, 2**16),
 )
-def test_synthetic_streams_equal_offline(minutes, window_min, step_sec, cuts, swaps, duplicates, seed):
+def test_synthetic_streams_equal_offline(minutes, window_min, step_sec, cuts, swaps, duplicates, gap_minutes, seed):
     rng = random.Random(seed)
-    text = perturbed(generate_csv(RecordingShape(minutes=minutes, seed=seed)), rng, swaps, duplicates)
+    text = generate_csv(RecordingShape(minutes=minutes, seed=seed))
+    text = perturbed(text, rng, swaps, duplicates, gap_minutes * 240)
     monitor = corvane.Monitor(window_min=window_min, step_sec=step_sec)
     returned = stream(monitor, pieces(text, rng, cuts))
     if swaps == 0:
