@@ -179,6 +179,10 @@ def run_watch(args: argparse.Namespace) -> int:
             print(f"corvane: note: {args.file} was truncated or replaced; starting a new stream", file=sys.stderr)
     except KeyboardInterrupt:
         return 0
+    except BrokenPipeError:
+        # The reader went away (`corvane watch FILE | head`): nothing more to say.
+        sys.stdout = open(os.devnull, "w")
+        return 0
     finally:
         follower.close()
 
