@@ -116,7 +116,7 @@ def test_help_shows_examples():
 # --- summary, analyze --format, plot --------------------------------------------
 
 from conftest import TESTS_DIR, read_text  # noqa: E402
-from corvane.cli import main  # noqa: E402
+from corvane._cli.main import main  # noqa: E402
 
 GOLDEN_DIR = TESTS_DIR / "golden"
 GOLDEN_CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
@@ -173,7 +173,7 @@ HOURLY_FOR_50_HOURS = "".join(f"2024-01-{1 + h // 24:02d} {h % 24:02d}:00:00,140
 @pytest.mark.parametrize(
     "args, rows, warnings",
     [
-        (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyse"]),
+        (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyze"]),
         ([], "", ["the recording has no samples, so the report has no window"]),
         ([], "2024-01-01 00:00:00,140\n\n2024-01-01 01:30:00,140\n", [
             "consecutive samples are 1.5 hours apart (2024-01-01 00:00:00 and 2024-01-01 01:30:00); check the timestamps",

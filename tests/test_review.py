@@ -10,7 +10,7 @@ import pytest
 
 import corvane
 import test_batch
-from conftest import read_text
+from conftest import read_text, write_wfdb
 from corvane.synthetic import RecordingShape, generate_csv
 
 pytest.importorskip("plotly")
@@ -54,7 +54,7 @@ def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
     )
     sources = [(sample_csv_path, 5), (request, 1)]
     if test_batch.wfdb is not None:
-        test_batch._write_wfdb(tmp_path, "record", RecordingShape(minutes=24, seed=4))
+        write_wfdb(tmp_path, "record", generate_csv(RecordingShape(minutes=24, seed=4)))
         sources.append((tmp_path / "record.hea", 2))
     for source, windows in sources:
         out = tmp_path / "review.html"

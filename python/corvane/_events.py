@@ -29,11 +29,12 @@ import datetime as _dt
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
+from corvane._schema import EVENT_TYPES, DecelerationKind, EventKind
 from corvane._windows import Bounds, bounds_of, detection_span
 from corvane.timestamps import epoch_millis
 
 if TYPE_CHECKING:  # pragma: no cover
-    from corvane.report import DecelerationKind, EventKind, Report
+    from corvane.report import Report
 
 __all__ = [
     "EVENT_FAMILIES",
@@ -45,7 +46,7 @@ __all__ = [
     "recording_events",
 ]
 
-EVENT_FAMILIES = ("acceleration", "deceleration", "contraction")
+EVENT_FAMILIES = tuple(EVENT_TYPES)
 _MS_PER_SECOND = 1000
 _EPOCH_UTC = _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc)
 
@@ -66,8 +67,8 @@ class RecordingEvent:
     window that saw it, the event starts at the first second the window
     searched or ends at its last second: the window's edge cut it short."""
 
-    kind: "EventKind"
-    deceleration_kind: Optional["DecelerationKind"]
+    kind: EventKind
+    deceleration_kind: Optional[DecelerationKind]
     start: str
     peak: Optional[str]
     end: str
@@ -80,7 +81,7 @@ class RecordingEvent:
     first_window: int
     last_window: int
     window_count: int
-    kinds_seen: Tuple["DecelerationKind", ...]
+    kinds_seen: Tuple[DecelerationKind, ...]
     cut_at_window_edge: bool
 
     @property

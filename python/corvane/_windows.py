@@ -58,7 +58,7 @@ def bounds_of(
     first_text: Optional[str], last_text: Optional[str], window_minutes: Optional[int], step_seconds: int, count: int
 ) -> Optional[List[Bounds]]:
     """(start, end) in milliseconds of each of the `count` windows of a report
-    whose recording runs from `first_text` to `last_text`, analysed with the
+    whose recording runs from `first_text` to `last_text`, analyzed with the
     given options; None when a time cannot be read here or `count` does not
     fit the options."""
     if not count:
