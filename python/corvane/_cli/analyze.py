@@ -8,6 +8,9 @@ from corvane._cli.analysis import analyze
 from corvane._cli.options import add_input, add_output, write_output
 from corvane.summary import format_summary
 
+HELP = "analyze a monitor CSV export or a JSON analysis request"
+DESCRIPTION = "Analyze a monitor CSV export (or a JSON analysis request) and print the JSON report."
+
 EXAMPLES = """\
 examples:
   corvane analyze recording.csv
@@ -20,14 +23,7 @@ examples:
 """
 
 
-def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    parser = commands.add_parser(
-        "analyze",
-        help="analyze a monitor CSV export or a JSON analysis request",
-        description="Analyze a monitor CSV export (or a JSON analysis request) and print the JSON report.",
-        epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
+def add_options(parser: argparse.ArgumentParser) -> None:
     add_input(parser)
     add_output(parser, "write the report to FILE instead of standard output")
     parser.add_argument(
@@ -36,7 +32,6 @@ def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") ->
         default="json",
         help="json: the exact report (default); summary: one line per window (see corvane summary --help)",
     )
-    parser.set_defaults(handler=run)
 
 
 def run(args: argparse.Namespace) -> int:

@@ -12,12 +12,16 @@ from corvane._cli.options import (
     add_analysis_options,
     add_outdir,
     add_workers,
-    analysis_options,
-    check_options,
-    jobs_for,
+    batch_options,
 )
 from corvane.batch import FOLDER_EXTENSIONS, BatchError, folder_files, run_batch
 from corvane.batch import check_options as check_batch_options
+
+HELP = "analyze many recordings into windows, events and errors tables"
+DESCRIPTION = (
+    "Analyze many recordings (monitor CSV exports, JSON requests, WFDB records) "
+    "and write one table of windows, one of events and one of failures."
+)
 
 EXAMPLES = """\
 examples:
@@ -37,21 +41,12 @@ says how many files failed. JSON requests carry their own analysis options.
 """
 
 
-def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    parser = commands.add_parser(
-        "batch",
-        help="analyze many recordings into windows, events and errors tables",
-        description="Analyze many recordings (monitor CSV exports, JSON requests, WFDB records) "
-        "and write one table of windows, one of events and one of failures.",
-        epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
+def add_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("inputs", nargs="+", metavar="INPUT", help="files and folders to analyze")
     add_outdir(parser, "folder for the result tables")
     add_workers(parser)
     parser.add_argument("--parquet", action="store_true", help="write the windows and event tables as Parquet (needs pyarrow)")
     add_analysis_options(parser)
-    parser.set_defaults(handler=run)
 
 
 def _input_problem(given: str) -> Optional[str]:
@@ -64,9 +59,7 @@ def _input_problem(given: str) -> Optional[str]:
 
 
 def run(args: argparse.Namespace) -> int:
-    jobs = jobs_for(args)
-    check_options(args)
-    options = analysis_options(args)
+    jobs, options = batch_options(args)
     try:
         check_batch_options(options)
     except BatchError as error:

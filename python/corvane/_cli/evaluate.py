@@ -6,17 +6,16 @@ from __future__ import annotations
 import argparse
 import sys
 
-from corvane._cli.options import (
-    CommandError,
-    add_analysis_options,
-    add_outdir,
-    add_workers,
-    analysis_options,
-    check_options,
-    jobs_for,
-)
+from corvane._cli.options import CommandError, add_analysis_options, add_outdir, add_workers, batch_options
 from corvane._evaluation import EvaluationError, run_evaluation
 from corvane.batch import BatchError
+
+HELP = "measure categories and alerts against outcomes (2x2 tables, ROC)"
+DESCRIPTION = (
+    "Analyze recordings, join them with their outcomes (pH, Apgar scores, ...) and measure what "
+    "the categories and alerts say about them: 2x2 tables with Wilson intervals, ROC curves with bootstrap "
+    "intervals, categories by outcome group."
+)
 
 EXAMPLES = """\
 examples:
@@ -53,16 +52,7 @@ def _minutes(text: str) -> float:
     return value
 
 
-def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    parser = commands.add_parser(
-        "evaluate",
-        help="measure categories and alerts against outcomes (2x2 tables, ROC)",
-        description="Analyze recordings, join them with their outcomes (pH, Apgar scores, ...) and measure what "
-        "the categories and alerts say about them: 2x2 tables with Wilson intervals, ROC curves with bootstrap "
-        "intervals, categories by outcome group.",
-        epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
+def add_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("inputs", nargs="+", metavar="RECORDING", help="recordings and folders to analyze")
     parser.add_argument(
         "--outcomes", required=True, metavar="TABLE_OR_FOLDER", help="CSV table with a 'record' column, or a folder of WFDB headers"
@@ -82,12 +72,10 @@ def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") ->
     add_workers(parser)
     # Without --last-min only the last window counts: the evaluation asks for it alone.
     add_analysis_options(parser, last_only=False)
-    parser.set_defaults(handler=run)
 
 
 def run(args: argparse.Namespace) -> int:
-    jobs = jobs_for(args)
-    check_options(args)
+    jobs, options = batch_options(args)
     try:
         result = run_evaluation(
             args.inputs,
@@ -99,7 +87,7 @@ def run(args: argparse.Namespace) -> int:
             jobs=jobs,
             dask=args.dask,
             progress=False if args.no_progress else None,
-            **analysis_options(args),
+            **options,
         )
     except (BatchError, EvaluationError) as error:
         raise CommandError(str(error)) from None

@@ -10,9 +10,10 @@ from corvane import __version__
 from corvane._cli import analyze, batch, evaluate, plot, review, summary
 from corvane._cli.options import CommandError, fail
 
-# Each subcommand's module has `register(commands)`, which adds its parser and
-# sets `handler`: called with the parsed arguments, it returns the exit status
-# or raises CommandError for a mistake of the user's.
+# A subcommand is a module named as the subcommand, with HELP (one line for
+# `corvane --help`), DESCRIPTION and EXAMPLES (for its own --help),
+# add_options(parser), and run(args), which returns the exit status or raises
+# CommandError for a mistake of the user's.
 SUBCOMMANDS = (analyze, batch, summary, plot, evaluate, review)
 
 
@@ -26,13 +27,21 @@ def build_parser() -> argparse.ArgumentParser:
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
     for subcommand in SUBCOMMANDS:
-        subcommand.register(commands)
+        sub = commands.add_parser(
+            subcommand.__name__.rpartition(".")[2],
+            help=subcommand.HELP,
+            description=subcommand.DESCRIPTION,
+            epilog=subcommand.EXAMPLES,
+            formatter_class=argparse.RawDescriptionHelpFormatter,
+        )
+        subcommand.add_options(sub)
+        sub.set_defaults(run=subcommand.run)
     return parser
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(list(argv) if argv is not None else None)
     try:
-        return int(args.handler(args))
+        return int(args.run(args))
     except CommandError as error:
         return fail(str(error), error.notes)

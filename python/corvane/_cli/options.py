@@ -8,7 +8,7 @@ import argparse
 import os
 import re
 import sys
-from typing import Any, Dict, List, Optional, Sequence
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 from corvane.report import OPTION_DEFAULTS
 
@@ -22,10 +22,10 @@ __all__ = [
     "add_output",
     "add_workers",
     "analysis_options",
+    "batch_options",
     "check_options",
     "csv_options_given",
     "fail",
-    "jobs_for",
     "warn",
     "write_output",
 ]
@@ -208,14 +208,18 @@ def whole_recording_options(args: argparse.Namespace, is_json: bool) -> None:
         args.window_min, args.step_sec = WHOLE_RECORDING_WINDOW_MIN, WHOLE_RECORDING_STEP_SEC
 
 
-def jobs_for(args: argparse.Namespace) -> int:
-    """The number of processes to run with: --jobs, by default 1, or one per
-    CPU for a local Dask cluster."""
+def batch_options(args: argparse.Namespace) -> Tuple[int, Dict[str, Any]]:
+    """For the subcommands that analyze many files: the number of processes
+    (--jobs; by default 1, or one per CPU for a local Dask cluster) and the
+    checked analysis options."""
     if args.dask is not None and args.dask != "local" and args.jobs is not None:
         raise CommandError("--jobs sets the size of a local cluster; a remote Dask cluster has its own workers")
+    check_options(args)
     if args.jobs is None:
-        return (os.cpu_count() or 1) if args.dask == "local" else 1
-    return int(args.jobs)
+        jobs = (os.cpu_count() or 1) if args.dask == "local" else 1
+    else:
+        jobs = int(args.jobs)
+    return jobs, analysis_options(args)
 
 
 # ---------------------------------------------------------------------------

@@ -9,6 +9,12 @@ from corvane._cli.analysis import analyze
 from corvane._cli.options import CommandError, add_chunk, add_input, add_output
 from corvane.plot import SAVE_FORMATS, plot_recording, save_figure
 
+HELP = "draw the trace with the report's findings (PNG, SVG or PDF)"
+DESCRIPTION = (
+    "Analyze a recording and draw it as a CTG trace: fetal and maternal heart rate, TOCO, "
+    "baselines, events and window categories. Needs matplotlib (pip install corvane[plot])."
+)
+
 EXAMPLES = """\
 examples:
   corvane plot recording.csv -o trace.png
@@ -31,15 +37,7 @@ clock time (--minutes: minutes from the first sample).
 """
 
 
-def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    parser = commands.add_parser(
-        "plot",
-        help="draw the trace with the report's findings (PNG, SVG or PDF)",
-        description="Analyze a recording and draw it as a CTG trace: fetal and maternal heart rate, TOCO, "
-        "baselines, events and window categories. Needs matplotlib (pip install corvane[plot]).",
-        epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
+def add_options(parser: argparse.ArgumentParser) -> None:
     add_input(parser)
     add_output(parser, "picture to write: .png, .svg or .pdf", required=True)
     parser.add_argument(
@@ -59,7 +57,6 @@ def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") ->
     )
     parser.add_argument("--minutes", action="store_true", help="time axis in minutes from the first sample (default: clock time)")
     add_chunk(parser)
-    parser.set_defaults(handler=run)
 
 
 def run(args: argparse.Namespace) -> int:

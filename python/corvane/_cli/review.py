@@ -9,6 +9,12 @@ from corvane._cli.analysis import analyze
 from corvane._cli.options import CommandError, add_chunk, add_input, add_output, write_output
 from corvane._review import review_page
 
+HELP = "write an interactive review page (one offline HTML file)"
+DESCRIPTION = (
+    "Analyze a recording (monitor CSV export, JSON request or WFDB .hea record) and write an "
+    "interactive HTML page to review it: trace, window timeline with findings, events table."
+)
+
 EXAMPLES = """\
 examples:
   corvane review recording.csv -o review.html
@@ -25,19 +31,10 @@ rolling 20-minute windows every 5 minutes. Needs plotly: pip install corvane[rev
 """
 
 
-def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    parser = commands.add_parser(
-        "review",
-        help="write an interactive review page (one offline HTML file)",
-        description="Analyze a recording (monitor CSV export, JSON request or WFDB .hea record) and write an "
-        "interactive HTML page to review it: trace, window timeline with findings, events table.",
-        epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
+def add_options(parser: argparse.ArgumentParser) -> None:
     add_input(parser)
     add_output(parser, "the HTML page to write", required=True)
     add_chunk(parser)
-    parser.set_defaults(handler=run)
 
 
 def run(args: argparse.Namespace) -> int:

@@ -8,6 +8,12 @@ from corvane._cli.analysis import analyze
 from corvane._cli.options import add_input, add_output, write_output
 from corvane.summary import format_summary
 
+HELP = "print one line per analysis window"
+DESCRIPTION = (
+    "Analyze a recording and print one line per window: end, category, alert level, baseline, "
+    "variability, accelerations, decelerations by kind, contractions and fetal signal."
+)
+
 EXAMPLES = """\
 columns:
   window end  month-day and time of day of the window's last sample, as recorded
@@ -28,18 +34,9 @@ examples:
 """
 
 
-def register(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    parser = commands.add_parser(
-        "summary",
-        help="print one line per analysis window",
-        description="Analyze a recording and print one line per window: end, category, alert level, baseline, "
-        "variability, accelerations, decelerations by kind, contractions and fetal signal.",
-        epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
+def add_options(parser: argparse.ArgumentParser) -> None:
     add_input(parser)
     add_output(parser, "write the table to FILE instead of standard output")
-    parser.set_defaults(handler=run)
 
 
 def run(args: argparse.Namespace) -> int:
