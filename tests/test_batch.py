@@ -217,37 +217,6 @@ def test_command_line_batch(corpus, reference, tmp_path):
 
 
 @pytest.mark.parametrize(
-    "args, message",
-    [
-        (["{tmp}", "--window-min", "5"], "corvane: error: --window-min must be a whole number from 10 to 30"),
-        (["{tmp}", "--step-sec", "1e20"], "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
-        (["{tmp}", "--channel", "HR4"], "corvane: error: unsupported fetal channel: HR4"),
-        (["{tmp}", "--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "corvane: error: --jobs sets the size of a local cluster"),
-        (["{tmp}/in.csv", "{tmp}/nope"], "corvane: error: {tmp}/nope: no such file or folder"),
-        (["{tmp}/empty"], "corvane: error: {tmp}/empty: the folder holds no recordings (.csv, .json, .hea files)"),
-    ],
-)
-def test_command_line_usage_errors(tmp_path, args, message):
-    out = tmp_path / "out"
-    (tmp_path / "in.csv").write_text("Date,HR1\n", encoding="utf-8")
-    (tmp_path / "empty").mkdir()
-    (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
-    args = [arg.replace("{tmp}", str(tmp_path)) for arg in args]
-    result = subprocess.run(
-        [sys.executable, "-m", "corvane", "batch", *args, "-o", str(out)], capture_output=True, text=True, encoding="utf-8",
-    )
-    assert result.returncode == 2
-    assert result.stderr.startswith(message.replace("{tmp}", str(tmp_path))) and len(result.stderr.splitlines()) == 1
-    assert not out.exists()
-
-
-def test_command_line_help_has_examples():
-    result = subprocess.run([sys.executable, "-m", "corvane", "batch", "--help"], capture_output=True, text=True)
-    assert result.returncode == 0
-    assert "examples:" in result.stdout and "--dask local" in result.stdout and "--parquet" in result.stdout
-
-
-@pytest.mark.parametrize(
     "kwargs, error, message",
     [
         ({"window_min": 5}, BatchError, "window_min must be between 10 and 30"),

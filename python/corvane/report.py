@@ -28,7 +28,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Dict, List, Literal, Optional, Tuple, Union, get_args, get_origin
 
 from corvane import _native
-from corvane._events import RECORDING_EVENT_COLUMNS, RecordingEvent, recording_events
+from corvane._events import RECORDING_EVENT_COLUMNS, RecordingEvent, recording_event_values
 from corvane._review import review_page
 from corvane._schema import (
     EVENT_TYPES,
@@ -166,7 +166,7 @@ class Report(ReportKeys):
         once, however many overlapping windows reported it: window events of
         the same family that start in the same second and end in the same
         second are one event (see :class:`RecordingEvent`), in time order."""
-        return recording_events(self)
+        return tuple(RecordingEvent(*values) for values in recording_event_values(self.to_dict()))
 
     def recording_events_frame(self) -> "pandas.DataFrame":
         """:meth:`recording_events` as a data frame: one row per event, the
