@@ -7,7 +7,7 @@ repository) in chunk mode and in rolling mode (20-minute windows every 300 s),
 and prints for each mode:
 
 - the wall time of the `corvane batch` command, start-up included, and the
-  files analysed per second;
+  files analyzed per second;
 - the same batch through `run_batch` in this process, and the share of the
   workers' time spent outside the analysis calls (reading the file, parsing
   the report, building the rows), measured inside the workers. Target: under

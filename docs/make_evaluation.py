@@ -113,7 +113,7 @@ def page(
         "- Umbilical-artery pH is a surrogate for the harm CTG monitoring tries to prevent. "
         f"The headers give {_at_birth(chunk)} of the {len(chunk.recordings)} recordings 0 minutes from the end of the "
         f"signal to birth (`Sig2Birth`), and in {_with_stage_two(chunk)} the second stage of labour (pushing) falls in "
-        "the analysed last 30 minutes, a phase known for poor signal.",
+        "the analyzed last 30 minutes, a phase known for poor signal.",
         "- The findings, the thresholds and the direction of each ROC figure were fixed when the evaluation was written, "
         "not chosen after seeing its results (an AUC below 0.5 means the figure runs the other way); the analysis's "
         "rules are used as they are, nothing is fitted to these recordings.",
@@ -123,7 +123,7 @@ def page(
         "## Headlines",
         "",
         f"Split: positive `{pos}` ({chunk.positives} recordings), negative `{neg}` ({chunk.negatives}); "
-        "the last 30 minutes of each recording analysed as one chunk.",
+        "the last 30 minutes of each recording analyzed as one chunk.",
         "",
         f"- Unclassified (baseline or variability indeterminate, as with poor signal): {_count(chunk, 'unclassified', 'positive')} positive against "
         f"{_count(chunk, 'unclassified', 'negative')} negative recordings.",
@@ -152,7 +152,7 @@ def page(
         "## Signal quality against experts (FHRMA)",
         "",
         "The FHRMA false-signal set comes with clinicians' intervals of true (`TS_FHR`) and false (`FS_FHR`) fetal "
-        "signal, for example the maternal pulse recorded by the fetal channel. Each recording was analysed in "
+        "signal, for example the maternal pulse recorded by the fetal channel. Each recording was analyzed in "
         "back-to-back 10-minute windows on the annotated channel (HR1 for Doppler, HR2 for scalp ECG), and each "
         "window's share of false signal was compared with its `suspected_maternal_capture_ratio` (the share of "
         "seconds in which fetal and maternal rate lie within 5 bpm; the analysis reports possible maternal capture "

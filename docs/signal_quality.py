@@ -4,7 +4,7 @@
 
 For the 8 FHRMA recordings in DIR/fhrma-fs (not part of the repository; DIR
 defaults to $CORVANE_REAL_DATA or ../shared/data/ctg-real beside the project),
-each recording is analysed in back-to-back windows of --window-min minutes on
+each recording is analyzed in back-to-back windows of --window-min minutes on
 the fetal channel the experts annotated (HR1 for Doppler, HR2 for scalp ECG).
 For every window it compares the experts' false-signal share (the part of the
 window inside their FS_FHR intervals) with the window's

@@ -1,10 +1,14 @@
-"""Invariants every report keeps, whatever the recording."""
+"""Invariants every report keeps, whatever the recording: the layout of the
+report's schema (keys in order, types, fixed texts, null rules, units,
+repeated values, sorted lists), then what the numbers must agree on."""
 
+import dataclasses
 import math
+from typing import Literal, get_args, get_origin
 
-ALERTS = {"none", "warning", "urgent_review", "critical", "data_quality"}
-CATEGORIES = {"category_i", "category_ii", "category_iii", "unclassified"}
-SORTED_LISTS = ("reasons", "high_risk_features", "protective_features")
+from corvane import _schema
+
+UNIT_RANGES = {_schema.RATIO: (0.0, 1.0), _schema.PERCENT: (0.0, 100.0)}
 
 
 def utf8_sorted_unique(values):
@@ -12,11 +16,45 @@ def utf8_sorted_unique(values):
     return encoded == sorted(set(encoded))
 
 
+def _resolve(data, path):
+    for part in path.split("."):
+        data = data[part]
+    return data
+
+
+def check_layout(cls, data, where="report"):
+    """`data` (parsed JSON) is an object of the schema class `cls`."""
+    infos = _schema.keys_of(cls)
+    assert list(data) == [info.name for info in infos], where
+    for info in infos:
+        value, key, at = data[info.name], info.key, f"{where}.{info.name}"
+        if key.null_with:
+            assert (value is None) == (data[key.null_with] is None), at
+        if key.same_as:
+            assert value == _resolve(data, key.same_as), at
+        if value is None:
+            assert info.nullable, at
+        elif dataclasses.is_dataclass(info.kind):
+            check_layout(info.kind, value, at)
+        elif get_origin(info.kind) is tuple:
+            item = get_args(info.kind)[0]
+            for index, element in enumerate(value):
+                if dataclasses.is_dataclass(item):
+                    check_layout(item, element, f"{at}[{index}]")
+                else:
+                    assert isinstance(element, str), at
+            assert not key.sorted_unique or utf8_sorted_unique(value), (at, value)
+        elif get_origin(info.kind) is Literal:
+            assert value in get_args(info.kind), (at, value)
+        else:
+            assert type(value) is info.kind, (at, value)
+            if key.unit in UNIT_RANGES:
+                low, high = UNIT_RANGES[key.unit]
+                assert low <= value <= high, (at, value)
+
+
 def check_window(window):
     quality = window["data_quality"]
-    assert quality["raw_samples"] >= 0 and quality["expected_seconds"] >= 0
-    for key in ("fetal_usable_ratio", "maternal_usable_ratio", "toco_usable_ratio", "suspected_maternal_capture_ratio"):
-        assert 0.0 <= quality[key] <= 1.0, (key, quality[key])
     features = window["features"]
     fetal_seconds = (
         features["fetal_hr_seconds_below_110"] + features["fetal_hr_seconds_110_to_160"] + features["fetal_hr_seconds_above_160"]
@@ -34,18 +72,10 @@ def check_window(window):
         assert percents == 0.0 and features["fetal_hr_mean_bpm"] is None
     assert features["acceleration_count"] == len(window["acceleration_events"])
     assert features["deceleration_count"] == len(window["deceleration_events"])
-    assert features["contraction_count"] == len(window["contraction_events"]) == window["contractions"]
-    assert features["contractions_per_10_min"] == window["contractions_per_10_min"]
+    assert features["contraction_count"] == len(window["contraction_events"])
     assert features["prolonged_deceleration_count"] == sum(e["kind"] == "prolonged" for e in window["deceleration_events"])
-    assert (window["baseline_bpm"] is None) == (window["baseline_class"] is None)
-    assert (window["variability_bpm"] is None) == (window["variability_class"] is None)
     if window["baseline_bpm"] is not None:
         assert window["baseline_bpm"] % 5 == 0
-    assert window["classification"] in CATEGORIES
-    assert window["alert_level"] in ALERTS
-    for key in SORTED_LISTS:
-        assert utf8_sorted_unique(window[key]), (key, window[key])
-    assert utf8_sorted_unique(window["category_iii_diagnostics"]["cat_iii_blockers"])
     assert len(window["alert_suppression_reasons"]) <= 1
     if window["alert_level"] in {"urgent_review", "critical", "data_quality"}:
         assert window["alert_suppression_reasons"] == []
@@ -57,15 +87,15 @@ def check_input(report):
     assert summary["duration_seconds"] >= 0.0
     assert summary["out_of_order_rows"] <= max(rows - 1, 0)
     assert summary["duplicate_timestamps"] <= max(rows - 1, 0)
-    assert (summary["start_timestamp"] is None) == (summary["end_timestamp"] is None) == (rows == 0)
+    assert (summary["start_timestamp"] is None) == (rows == 0)
     # Every recording with a sample gives at least one window.
     assert (rows == 0) == (report["windows"] == [])
 
 
 def check_report(report):
+    check_layout(_schema.ReportKeys, report)
     check_input(report)
     rolling = report["analysis_mode"] == "rolling"
-    assert report["analysis_mode"] in {"rolling", "chunk"}
     assert rolling == (report["requested_window_minutes"] is not None)
     assert report["step_seconds"] >= 1
     longest = report["requested_window_minutes"] * 60 if rolling else 1800

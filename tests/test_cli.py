@@ -7,6 +7,8 @@ import sys
 import pytest
 
 import corvane
+from conftest import TESTS_DIR, read_text
+from corvane._cli.main import main
 
 
 def run(*args, stdin=None):
@@ -54,11 +56,12 @@ def test_json_requests_by_extension_or_flag(tmp_path):
     assert run("analyze", "-", stdin="\n " + request).stdout == expected  # "{" first: a request
 
 
-def test_version_is_the_distribution_version():
+def test_version_is_the_distribution_version_and_the_console_script_is_main():
     from importlib import metadata
 
     result = run("--version")
     assert (result.returncode, result.stdout) == (0, f"corvane {metadata.version('corvane')}\n")
+    assert metadata.entry_points(group="console_scripts")["corvane"].load() is main
 
 
 MISSING_DATE = "corvane: error: CSV is missing required Date column\ncorvane: hint: the header line reads "
@@ -95,28 +98,8 @@ def test_errors_are_one_line_with_exit_status_2(tmp_path, args, content, message
     assert result.stderr == message + "\n"
 
 
-def test_unreadable_file_and_csv_options_on_a_json_request(tmp_path):
-    missing = run("analyze", str(tmp_path / "nope.csv"))
-    assert missing.returncode == 2 and missing.stderr.startswith("corvane: error: cannot read ")
-    request = tmp_path / "r.json"
-    request.write_text("{}", encoding="utf-8")
-    mixed = run("analyze", str(request), "--window-min", "20")
-    assert mixed.returncode == 2 and "--window-min cannot be used with a JSON request" in mixed.stderr
-    bad = run("analyze", str(request))
-    assert bad.returncode == 2
-    assert bad.stderr == "corvane: error: invalid analysis request JSON: missing field `episode_id` at line 1 column 2\n"
-
-
-def test_help_shows_examples():
-    result = run("analyze", "--help")
-    assert result.returncode == 0
-    assert "examples:" in result.stdout and "--window-min" in result.stdout
-
-
 # --- summary, analyze --format, plot --------------------------------------------
 
-from conftest import TESTS_DIR, read_text  # noqa: E402
-from corvane.cli import main  # noqa: E402
 
 GOLDEN_DIR = TESTS_DIR / "golden"
 GOLDEN_CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
@@ -173,7 +156,7 @@ HOURLY_FOR_50_HOURS = "".join(f"2024-01-{1 + h // 24:02d} {h % 24:02d}:00:00,140
 @pytest.mark.parametrize(
     "args, rows, warnings",
     [
-        (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyse"]),
+        (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyze"]),
         ([], "", ["the recording has no samples, so the report has no window"]),
         ([], "2024-01-01 00:00:00,140\n\n2024-01-01 01:30:00,140\n", [
             "consecutive samples are 1.5 hours apart (2024-01-01 00:00:00 and 2024-01-01 01:30:00); check the timestamps",
@@ -254,53 +237,62 @@ def test_plot_of_one_window_and_of_a_json_request(capsys, tmp_path):
     assert "window 0 only:" in out.read_text(encoding="utf-8")
 
 
+# --- usage errors and help of every subcommand ------------------------------------
+
+JSON_ONLY = "cannot be used with a JSON request (the request carries its own options)"
+
+
 @pytest.mark.parametrize(
     "args, message",
     [
-        (["-o", "{tmp}/trace.gif"], "corvane: error: cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
-        (["-o", "{tmp}/trace.png", "--window", "5"], "corvane: error: window 5 is out of range: the report has 5 windows"),
-        (["-o", "{tmp}/trace.png", "--chunk", "--window", "1"], "corvane: error: window 1 is out of range: the report has 1 window"),
-        (["-o", "{tmp}/trace.png", "--chunk", "--step-sec", "30"], "corvane: error: --chunk cannot be used with --window-min or --step-sec"),
-        (["-o", "{tmp}/trace.png", "--window-min", "5"], "corvane: error: --window-min must be a whole number from 10 to 30"),
-        (["-o", "{tmp}/missing/trace.png"], "corvane: error: cannot write {tmp}/missing/trace.png: "),
+        (["analyze", "{tmp}/nope.csv"], "cannot read {tmp}/nope.csv: No such file or directory"),
+        (["analyze", "{tmp}/r.json"], "invalid analysis request JSON: missing field `episode_id` at line 1 column 2"),
+        (["analyze", "{tmp}/r.json", "--window-min", "20"], "--window-min " + JSON_ONLY),
+        (["summary", "{tmp}/r.json", "--ga-weeks", "30"], "--ga-weeks " + JSON_ONLY),
+        (["review", "{tmp}/r.json", "-o", "{tmp}/p.html", "--chunk"], "--chunk " + JSON_ONLY),
+        (["plot", "{csv}", "-o", "{tmp}/trace.gif"], "cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
+        (["plot", "{csv}", "-o", "{tmp}/t.png", "--window", "5"], "window 5 is out of range: the report has 5 windows"),
+        (["plot", "{csv}", "-o", "{tmp}/t.png", "--chunk", "--window", "1"], "window 1 is out of range: the report has 1 window"),
+        (["plot", "{csv}", "-o", "{tmp}/t.png", "--chunk", "--step-sec", "30"], "--chunk cannot be used with --window-min or --step-sec"),
+        (["plot", "{csv}", "-o", "{tmp}/t.png", "--window-min", "5"], "--window-min must be a whole number from 10 to 30"),
+        (["plot", "{csv}", "-o", "{tmp}/missing/t.png"], "cannot write {tmp}/missing/t.png: "),
+        (["batch", "{tmp}", "-o", "{tmp}/out", "--window-min", "5"], "--window-min must be a whole number from 10 to 30"),
+        (["batch", "{tmp}", "-o", "{tmp}/out", "--step-sec", "1e20"], "--step-sec must be a whole number from 0 to 4294967295"),
+        (["batch", "{tmp}", "-o", "{tmp}/out", "--channel", "HR4"], "unsupported fetal channel: HR4"),
+        (["batch", "{tmp}", "-o", "{tmp}/out", "--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "--jobs sets the size of a local cluster"),
+        (["batch", "{csv}", "{tmp}/nope", "-o", "{tmp}/out"], "{tmp}/nope: no such file or folder"),
+        (["batch", "{tmp}/empty", "-o", "{tmp}/out"], "{tmp}/empty: the folder holds no recordings (.csv, .json, .hea files)"),
+        (["evaluate", "{csv}", "--outcomes", "{tmp}/o.csv", "-o", "{tmp}/out", "--ga-weeks", "x"], "--ga-weeks must be a whole number from 0 to 255"),
     ],
 )
-def test_plot_errors_are_one_line_with_exit_status_2(tmp_path, sample_csv_path, args, message):
-    pytest.importorskip("matplotlib")
-    args = [arg.replace("{tmp}", str(tmp_path)) for arg in args]
-    result = run("plot", str(sample_csv_path), *args)
-    assert result.returncode == 2
-    assert result.stdout == ""
-    assert result.stderr.startswith(message.replace("{tmp}", str(tmp_path)))
-    assert result.stderr.count("\n") == 1
-
-
-@pytest.mark.parametrize("command", [["summary"], ["plot", "-o", "x.png"]])
-def test_new_commands_refuse_csv_options_on_a_json_request(tmp_path, command):
-    request = tmp_path / "r.json"
-    request.write_text("{}", encoding="utf-8")
-    result = run(*command[:1], str(request), *command[1:], "--ga-weeks", "30")
-    assert result.returncode == 2
-    assert result.stderr == (
-        "corvane: error: --ga-weeks cannot be used with a JSON request (the request carries its own options)\n"
-    )
-
-
-def test_plot_needs_an_output_file(sample_csv_path):
-    result = run("plot", str(sample_csv_path))
-    assert result.returncode == 2 and "-o/--output" in result.stderr
+def test_usage_errors_are_one_line_with_exit_status_2(capsys, tmp_path, sample_csv_path, args, message):
+    if args[0] == "plot":
+        pytest.importorskip("matplotlib")
+    (tmp_path / "r.json").write_text("{}", encoding="utf-8")
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
+    fill = lambda text: text.replace("{tmp}", str(tmp_path)).replace("{csv}", str(sample_csv_path))  # noqa: E731
+    status, out, err = run_main(capsys, *map(fill, args))
+    assert (status, out) == (2, "")
+    assert err.startswith("corvane: error: " + fill(message)) and err.count("\n") == 1, err
+    assert not (tmp_path / "out").exists()
 
 
 @pytest.mark.parametrize(
     "command, words",
     [
-        ("summary", ["examples:", "V E L P G"]),
-        ("plot", ["examples:", "--paper-speed", "--minutes", "--chunk"]),
-        ("review", ["examples:", "corvane[review]", "--chunk"]),
+        ("analyze", ["--window-min", "--last-only", "--format"]),
+        ("summary", ["V E L P G"]),
+        ("plot", ["--paper-speed", "--minutes", "--chunk"]),
+        ("review", ["corvane[review]", "--chunk"]),
+        ("batch", ["--dask local", "--parquet"]),
+        ("evaluate", ["--outcomes", "--last-min", "--jobs"]),
     ],
 )
-def test_new_commands_have_help_with_examples(command, words):
-    result = run(command, "--help")
-    assert result.returncode == 0
-    for word in words:
-        assert word in result.stdout
+def test_every_subcommand_has_help_with_examples(capsys, command, words):
+    with pytest.raises(SystemExit) as exited:
+        main([command, "--help"])
+    out = capsys.readouterr().out
+    assert exited.value.code == 0
+    for word in ["examples:", *words]:
+        assert word in out

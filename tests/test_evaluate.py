@@ -16,7 +16,7 @@ from corvane._clinical import parse_clinical
 from corvane._diagnostics import roc_curve, two_by_two, wilson
 from corvane._evaluation import _analysis
 from corvane._outcomes import OutcomeError, match_record, read_outcomes
-from corvane.cli import main
+from corvane._cli.main import main
 from corvane.synthetic import RecordingShape, generate_csv
 
 
@@ -143,7 +143,7 @@ COHORT = {  # file -> (shape, record, pH, Apgar5)
     "cohort_n2.csv": (WELL, "n2", 7.25, 10),
     "cohort_n3.csv": (WELL, "n3", 7.35, 9),
     "cohort_m1.csv": (WELL, "m1", 7.10, 8),  # between the pH groups
-    "cohort_n9.csv": (None, "n9", 7.28, 9),  # fails to analyse
+    "cohort_n9.csv": (None, "n9", 7.28, 9),  # fails to analyze
     "stray.csv": (WELL, None, None, None),  # no outcome
 }
 
@@ -184,7 +184,7 @@ def test_cohort_of_known_truth(cohort, tmp_path, capsys, split, counts, category
     by_name = {file.rsplit("/", 1)[-1]: row for file, row in recordings.items()}
     assert by_name["stray.csv"]["note"] == "no outcome record matches this file"
     assert by_name["copy_p3.csv"]["note"].startswith("same record as ")
-    assert by_name["cohort_n9.csv"]["error"].startswith("analyse: ")
+    assert by_name["cohort_n9.csv"]["error"].startswith("analyze: ")
     assert by_name["cohort_p1.csv"]["pH"] == "7" and by_name["cohort_p1.csv"]["Apgar5"] == "5"
     assert [by_name[f]["group"] for f in ("cohort_p1.csv", "cohort_n1.csv")] == ["positive", "negative"]
 

@@ -6,6 +6,7 @@ import pytest
 
 import corvane
 from conftest import TESTS_DIR, read_text
+from report_checks import check_report
 
 GOLDEN_DIR = TESTS_DIR / "golden"
 CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
@@ -39,6 +40,7 @@ def test_report_matches_byte_for_byte(case):
     analyze = getattr(corvane, case["function"])
     got = analyze(read_text(GOLDEN_DIR / case["input"]), **case["kwargs"])
     expected = read_text(GOLDEN_DIR / case["expected"])
+    check_report(json.loads(expected))
     if got != expected:
         difference = first_difference(json.loads(got), json.loads(expected))
         pytest.fail(f"first difference: {difference or 'number formatting or layout'}")

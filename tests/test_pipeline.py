@@ -155,7 +155,7 @@ def test_rolling_window_count_is_limited(later, expected_windows):
     assert count > 1_000_000
     if expected_windows is not None:
         assert count == expected_windows
-    # Chunk mode analyses one window whatever the span.
+    # Chunk mode analyzes one window whatever the span.
     assert len(windows(corvane.analyze_csv_string(text))) == 1
 
 

@@ -4,10 +4,12 @@ import ast
 import codecs
 import dataclasses
 import datetime as dt
+import graphlib
 import inspect
 import io
 import json
 import pathlib
+import runpy
 import sys
 
 import pytest
@@ -15,7 +17,7 @@ import pytest
 import corvane
 from corvane import _native
 from corvane.report import Report, read_source
-from conftest import TESTS_DIR, read_text
+from conftest import REPO_DIR, TESTS_DIR, read_text
 
 GOLDEN_DIR = TESTS_DIR / "golden"
 CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
@@ -408,7 +410,7 @@ def test_frames_without_pandas_say_what_to_install(monkeypatch, method):
     assert "install corvane[pandas]" in str(raised.value)
 
 
-# --- typing ----------------------------------------------------------------------
+# --- the package -----------------------------------------------------------------
 
 
 def test_package_ships_type_information():
@@ -433,3 +435,45 @@ def test_api_signatures_match_the_native_options():
     for name in list(native)[1:]:
         assert typed[name].default == native[name].default
         assert typed[name].kind is inspect.Parameter.KEYWORD_ONLY
+
+
+def test_report_reference_is_generated_from_the_schema():
+    render = runpy.run_path(str(REPO_DIR / "docs" / "make_report_reference.py"))["render"]
+    page = (REPO_DIR / "docs" / "report-reference.md").read_text(encoding="utf-8")
+    assert page == render(), "run python docs/make_report_reference.py"
+
+
+class _Imports(ast.NodeVisitor):
+    """The modules a module imports, function-local imports included; imports
+    made only for type checkers are left out."""
+
+    def __init__(self, modules):
+        self.modules, self.found = modules, set()
+
+    def visit_If(self, node):
+        for child in node.orelse if ast.unparse(node.test) == "TYPE_CHECKING" else [node.test, *node.body, *node.orelse]:
+            self.visit(child)
+
+    def visit_Import(self, node):
+        self.found.update(alias.name for alias in node.names)
+
+    def visit_ImportFrom(self, node):
+        assert node.level == 0, "relative import"
+        for alias in node.names:
+            submodule = f"{node.module}.{alias.name}"
+            self.found.add(submodule if submodule in self.modules else node.module)
+
+
+def test_the_package_has_no_import_circle():
+    package = pathlib.Path(corvane.__file__).resolve().parent
+    modules = {  # the compiled module is known by its stub
+        ".".join(["corvane", *path.relative_to(package).with_suffix("").parts]).removesuffix(".__init__"): path
+        for path in [*package.rglob("*.py"), *package.rglob("*.pyi")]
+    }
+    graph = {}
+    for name, path in modules.items():
+        imports = _Imports(modules)
+        imports.visit(ast.parse(path.read_text(encoding="utf-8")))
+        graph[name] = imports.found & modules.keys()
+    assert "corvane.report" in graph["corvane._cli.analysis"]
+    graphlib.TopologicalSorter(graph).prepare()  # raises CycleError naming the circle

@@ -15,7 +15,7 @@ np = pytest.importorskip("numpy")
 import corvane
 from conftest import REAL_DATA_DIR, read_text
 from corvane.synthetic import RecordingShape, generate_csv
-from corvane.cli import main
+from corvane._cli.main import main
 from corvane.wfdb_input import analyze_wfdb, format_value, read_wfdb
 
 # wfdb's own use of pandas warns on every header it writes or reads.

@@ -1,6 +1,6 @@
 """Intrapartum cardiotocography (CTG) analysis.
 
-``analyze_csv`` analyses a bedside monitor's CSV export and ``analyze_json`` a
+``analyze_csv`` analyzes a bedside monitor's CSV export and ``analyze_json`` a
 JSON analysis request (each given as a path, a text or a file object); both
 return a typed :class:`Report`. The native functions ``analyze_csv_string`` and
 ``analyze_json_string`` take the text and return the report as JSON text.

@@ -1,3 +1,3 @@
-from corvane.cli import main
+from corvane._cli.main import main
 
 raise SystemExit(main())

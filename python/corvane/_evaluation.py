@@ -1,6 +1,6 @@
 """Evaluation against outcomes: what the categories and alerts say about a cohort.
 
-``run_evaluation`` analyses recordings with the batch machinery (so the
+``run_evaluation`` analyzes recordings with the batch machinery (so the
 windows, events and errors tables of ``corvane batch`` land in the output
 folder too), matches each recording with its outcome, and writes:
 
@@ -17,7 +17,7 @@ folder too), matches each recording with its outcome, and writes:
   window figures;
 - ``evaluation.md`` with the figures ``roc.png`` and ``category_by_group.png``.
 
-Only recordings analysed without error, with at least one window, whose
+Only recordings analyzed without error, with at least one window, whose
 record is not already counted, and that fall in one of the two groups enter
 the tables; every other recording stays in ``recordings.csv`` with the
 reason in ``note`` or ``error``.
@@ -277,21 +277,21 @@ def _match(files: Sequence[str], outcomes: Outcomes, split: Split) -> List[Recor
 def _with_analysis(
     results: Sequence[RecordingResult], windows: Mapping[str, Sequence[Dict[str, Any]]], errors: Mapping[str, str], last_min: Optional[float]
 ) -> List[RecordingResult]:
-    """The results with what the analysis said; a record analysed twice counts with its first file."""
-    analysed = []
+    """The results with what the analysis said; a record analyzed twice counts with its first file."""
+    analyzed = []
     counted_file: Dict[str, str] = {}
     for r in results:
         if r.file in errors:
-            analysed.append(replace(r, error=errors[r.file]))
+            analyzed.append(replace(r, error=errors[r.file]))
         elif r.file not in windows:
-            analysed.append(replace(r, note=r.note or NOTE_NO_WINDOW))
+            analyzed.append(replace(r, note=r.note or NOTE_NO_WINDOW))
         elif r.record is not None and r.record in counted_file:
-            analysed.append(replace(r, note=_same_record(counted_file[r.record]), **_analysis(windows[r.file], last_min)))
+            analyzed.append(replace(r, note=_same_record(counted_file[r.record]), **_analysis(windows[r.file], last_min)))
         else:
             if r.record is not None:
                 counted_file[r.record] = r.file
-            analysed.append(replace(r, **_analysis(windows[r.file], last_min)))
-    return analysed
+            analyzed.append(replace(r, **_analysis(windows[r.file], last_min)))
+    return analyzed
 
 
 def run_evaluation(
@@ -308,7 +308,7 @@ def run_evaluation(
     report: bool = True,
     **options: Any,
 ) -> EvaluationResult:
-    """Analyse `recordings`, match them with `outcomes` and write the evaluation into `outdir`.
+    """Analyze `recordings`, match them with `outcomes` and write the evaluation into `outdir`.
 
     `recordings` are files and folders as for ``run_batch`` (CSV exports,
     JSON requests, WFDB records). `outcomes` is a CSV table with a
@@ -321,7 +321,7 @@ def run_evaluation(
     only the tables are written (no figures, no evaluation.md).
 
     Raises EvaluationError when the evaluation cannot run; a recording that
-    fails to analyse stays in recordings.csv with its error.
+    fails to analyze stays in recordings.csv with its error.
     """
     began = time.perf_counter()
     try:
@@ -348,21 +348,21 @@ def run_evaluation(
         batch_options.setdefault("last_only", True)
     try:
         batch = run_batch(files, out, jobs=jobs, dask=dask, progress=progress, **batch_options)
-    except (BatchError, TypeError) as error:
+    except BatchError as error:
         raise EvaluationError(str(error)) from None
     windows = _windows_by_file(batch.tables["windows"])
     errors = {file: f"{stage}: {message}" for file, stage, message in batch.errors}
 
-    analysed = _with_analysis(results, windows, errors, last_min)
+    analyzed = _with_analysis(results, windows, errors, last_min)
 
-    counted = [r for r in analysed if r.counted]
+    counted = [r for r in analyzed if r.counted]
     is_positive = [r.group == POSITIVE for r in counted]
     findings = [(name, two_by_two([present(r) for r in counted], is_positive)) for name, present in FINDINGS]
     curves = [
         (label, higher, roc_curve([getattr(r, attribute) for r in counted], is_positive, higher_is_positive=higher))
         for label, attribute, higher in FIGURES
     ]
-    result = EvaluationResult(out, table, split, dict(options), last_min, analysed, findings, curves)
+    result = EvaluationResult(out, table, split, dict(options), last_min, analyzed, findings, curves)
     result.tables = {name: path for name, path in batch.tables.items()}
     result.tables["recordings"] = out / "recordings.csv"
     result.tables["summary"] = out / "summary.csv"

@@ -41,7 +41,7 @@ def _group_label(result: "EvaluationResult", group: str) -> str:
 
 
 def _grouped(result: "EvaluationResult") -> Dict[str, List["RecordingResult"]]:
-    """Analysed recordings with an outcome (each record once) by group, the positive group first."""
+    """Analyzed recordings with an outcome (each record once) by group, the positive group first."""
     groups: Dict[str, List["RecordingResult"]] = {POSITIVE: [], _NEITHER: [], NEGATIVE: []}
     for r in result.recordings:
         if r.record is not None and not r.note and not r.error:
@@ -171,7 +171,7 @@ def evaluation_markdown(result: "EvaluationResult", figures: Mapping[str, str], 
     lines += [f"{level} Cohort", ""]
     lines.append(
         f"{len(result.recordings)} recordings, {sum(1 for r in result.recordings if r.record is not None)} matched to an outcome "
-        f"record in `{Path(result.outcomes.source).name}`; {len(result.failed)} failed to analyse, "
+        f"record in `{Path(result.outcomes.source).name}`; {len(result.failed)} failed to analyze, "
         f"{len(result.unmatched)} without outcome, {len(result.duplicates)} repeating a record already counted."
     )
     lines.append("")

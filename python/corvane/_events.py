@@ -1,7 +1,7 @@
 """The events of a whole recording, each once.
 
 Rolling windows overlap, so one acceleration, deceleration or contraction is
-usually reported by several windows. :func:`recording_events` merges them:
+usually reported by several windows. :func:`merged_values` merges them:
 
     Two window events are the same recording event when they are of the same
     family (acceleration, deceleration or contraction) and start in the same
@@ -27,13 +27,11 @@ from __future__ import annotations
 
 import datetime as _dt
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
+from corvane._schema import EVENT_TYPES, DecelerationKind, EventKind
 from corvane._windows import Bounds, bounds_of, detection_span
 from corvane.timestamps import epoch_millis
-
-if TYPE_CHECKING:  # pragma: no cover
-    from corvane.report import DecelerationKind, EventKind, Report
 
 __all__ = [
     "EVENT_FAMILIES",
@@ -42,10 +40,9 @@ __all__ = [
     "merge_events",
     "merged_values",
     "recording_event_values",
-    "recording_events",
 ]
 
-EVENT_FAMILIES = ("acceleration", "deceleration", "contraction")
+EVENT_FAMILIES = tuple(EVENT_TYPES)
 _MS_PER_SECOND = 1000
 _EPOCH_UTC = _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc)
 
@@ -66,8 +63,8 @@ class RecordingEvent:
     window that saw it, the event starts at the first second the window
     searched or ends at its last second: the window's edge cut it short."""
 
-    kind: "EventKind"
-    deceleration_kind: Optional["DecelerationKind"]
+    kind: EventKind
+    deceleration_kind: Optional[DecelerationKind]
     start: str
     peak: Optional[str]
     end: str
@@ -80,7 +77,7 @@ class RecordingEvent:
     first_window: int
     last_window: int
     window_count: int
-    kinds_seen: Tuple["DecelerationKind", ...]
+    kinds_seen: Tuple[DecelerationKind, ...]
     cut_at_window_edge: bool
 
     @property
@@ -223,9 +220,3 @@ def recording_event_values(report: Mapping[str, Any]) -> List[EventValues]:
         report["step_seconds"], len(windows),
     ) or [None] * len(windows)
     return merged_values(list(enumerate(windows)), bounds)
-
-
-def recording_events(report: "Report") -> Tuple[RecordingEvent, ...]:
-    """The report's events merged across windows (see the module's rule), in
-    time order of their start, then end, then family."""
-    return tuple(RecordingEvent(*values) for values in recording_event_values(report.to_dict()))

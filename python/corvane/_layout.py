@@ -13,13 +13,16 @@ from __future__ import annotations
 import bisect
 import math
 from dataclasses import dataclass
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple
 
 from corvane._events import RecordingEvent, merge_events
+from corvane._schema import Window
 from corvane._seconds import recording_millis, runs, second_series
 from corvane.recording import Recording
-from corvane.report import Report, Window
 from corvane.timestamps import epoch_seconds
+
+if TYPE_CHECKING:  # pragma: no cover
+    from corvane.report import Report
 
 __all__ = [
     "Quality",

@@ -49,13 +49,14 @@ from corvane._layout import (
     time_range,
     window_tiles,
 )
+from corvane._text_files import Source, read_source
 from corvane._windows import findings_scope, window_bounds
 from corvane.recording import Recording, read_csv_recording, read_request_recording
 from corvane.timestamps import epoch_seconds, parse_timestamp
 
 if TYPE_CHECKING:  # pragma: no cover
     from corvane._events import RecordingEvent
-    from corvane.report import Report, Source
+    from corvane.report import Report
 
 __all__ = ["DISCLAIMER", "REVIEW_MISSING", "review_page", "recording_of"]
 
@@ -79,13 +80,11 @@ def _plotly_js() -> str:
     return script
 
 
-def recording_of(source: Union[Recording, "Source"]) -> Recording:
+def recording_of(source: Union[Recording, Source]) -> Recording:
     """A recording given as such, or read from a CSV export or JSON request
     (path, text or file object)."""
     if isinstance(source, Recording):
         return source
-    from corvane.report import read_source
-
     text = read_source(source)
     return read_request_recording(text) if text.lstrip().startswith("{") else read_csv_recording(text)
 
@@ -328,7 +327,7 @@ def _events_table(rows: Sequence[Dict[str, Any]]) -> str:
     )
 
 
-def review_page(report: "Report", recording: Union[Recording, "Source"], *, title: Optional[str] = None) -> str:
+def review_page(report: "Report", recording: Union[Recording, Source], *, title: Optional[str] = None) -> str:
     """The review page of `report` over `recording` as one HTML text."""
     plotly_js = _plotly_js()
     recording = recording_of(recording)

@@ -6,15 +6,24 @@ UTF-16 with a byte-order mark: both are read as the text they hold (the mark
 removed, line endings kept). A file that is not text at all, such as a
 workbook saved in its own format, is refused with a message saying what it
 looks like rather than with a decoder's complaint.
+
+A *source* (:data:`Source`) is read as follows: a :class:`pathlib.Path` (any
+``os.PathLike``) is a file to read; a ``str`` without a line break that names
+an existing file is that file, and so is one that ends in .csv, .json or .hea
+or holds a path separator (FileNotFoundError when there is no such file); any
+other ``str`` is the recording's text itself; an object with a ``read()``
+method is a file object whose content is read.
 """
 
 from __future__ import annotations
 
 import codecs
 import os
-from typing import Optional, Union
+from typing import IO, Optional, Union
 
-__all__ = ["CSV_EXPORT", "JSON_REQUEST", "decode", "read_file"]
+__all__ = ["CSV_EXPORT", "JSON_REQUEST", "Source", "decode", "read_file", "read_source"]
+
+Source = Union[str, "os.PathLike[str]", IO[str], IO[bytes]]
 
 # What a file was expected to be, as the refusal names it.
 CSV_EXPORT = "CSV export"
@@ -88,3 +97,35 @@ def read_file(path: Union[str, bytes, "os.PathLike[str]"], expected: str = CSV_E
     with open(path, "rb") as handle:
         data = handle.read()
     return decode(data, path if name is None else name, expected)
+
+
+def read_source(source: Source, expected: str = CSV_EXPORT) -> str:
+    """The text of a source: a path, a text, or a file object (see the module
+    documentation for how a ``str`` is told apart). `expected` names what the
+    source should hold in the error for a file that is not text."""
+    if isinstance(source, os.PathLike):
+        return read_file(source, expected)
+    if isinstance(source, str):
+        if source and "\n" not in source and "\r" not in source and (os.path.isfile(source) or _names_a_file(source)):
+            return read_file(source, expected)
+        return source
+    read = getattr(source, "read", None)
+    if callable(read):
+        content = read()
+        if isinstance(content, bytes):
+            name = getattr(source, "name", None)
+            return decode(content, name if isinstance(name, str) else "the file object", expected)
+        if isinstance(content, str):
+            return content[1:] if content.startswith(_BOM) else content
+        raise TypeError(f"the file object's read() returned {type(content).__name__}, expected str or bytes")
+    raise TypeError(f"source must be a path, a str or a file object, not {type(source).__name__}")
+
+
+# A one-line str with one of these endings, or with a path separator, is a
+# file name even when no such file exists (then FileNotFoundError), never text.
+_FILE_SUFFIXES = (".csv", ".json", ".hea")
+
+
+def _names_a_file(text: str) -> bool:
+    separators = [sep for sep in (os.sep, os.altsep) if sep]
+    return text.lower().endswith(_FILE_SUFFIXES) or any(sep in text for sep in separators)

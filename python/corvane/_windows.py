@@ -14,12 +14,10 @@ A report made with ``last_only`` keeps only the last of those windows.
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, List, Optional, Tuple
+from typing import List, Optional, Tuple
 
+from corvane._schema import ReportKeys
 from corvane.timestamps import epoch_millis
-
-if TYPE_CHECKING:  # pragma: no cover
-    from corvane.report import Report
 
 __all__ = ["Bounds", "EVENT_SPAN_MS", "bounds_of", "detection_span", "findings_scope", "window_bounds"]
 
@@ -58,7 +56,7 @@ def bounds_of(
     first_text: Optional[str], last_text: Optional[str], window_minutes: Optional[int], step_seconds: int, count: int
 ) -> Optional[List[Bounds]]:
     """(start, end) in milliseconds of each of the `count` windows of a report
-    whose recording runs from `first_text` to `last_text`, analysed with the
+    whose recording runs from `first_text` to `last_text`, analyzed with the
     given options; None when a time cannot be read here or `count` does not
     fit the options."""
     if not count:
@@ -79,7 +77,7 @@ def bounds_of(
     return None
 
 
-def window_bounds(report: "Report") -> Optional[List[Bounds]]:
+def window_bounds(report: ReportKeys) -> Optional[List[Bounds]]:
     """(start, end) in milliseconds of each window of the report, in report
     order; None when the recording's first or last time cannot be read here
     or the windows do not fit the report's options."""
@@ -105,7 +103,7 @@ def _step_text(seconds: int) -> str:
     return f"{seconds // 60} min" if seconds % 60 == 0 else f"{seconds} s"
 
 
-def findings_scope(report: "Report") -> str:
+def findings_scope(report: ReportKeys) -> str:
     """Which windows a report's findings come from, in words."""
     count = len(report.windows)
     if not count:

@@ -1,6 +1,6 @@
 """Batch analysis of many recordings into flat tables.
 
-``run_batch`` analyses every recording it is given (monitor CSV exports, JSON
+``run_batch`` analyzes every recording it is given (monitor CSV exports, JSON
 analysis requests and WFDB records; folders are searched recursively) and
 writes three tables into an output folder:
 
@@ -11,8 +11,13 @@ writes three tables into an output folder:
 - ``events.csv``: one row per acceleration, deceleration and contraction.
 - ``recording_events.csv``: one row per event of the recording, each once
   however many overlapping windows reported it (``Report.recording_events``).
-- ``errors.csv``: one row per file that could not be analysed, with the stage
-  that failed (read, analyse, worker) and the message.
+- ``errors.csv``: one row per file that could not be analyzed, with the stage
+  that failed (read, analyze, worker) and the message.
+
+The columns follow the report's layout (``corvane._schema``): a window row
+holds the window's own values, then those of its sections (Category III
+diagnostics, features, data quality), then the phrase lists; the values the
+features repeat (the contraction count and rate) appear once.
 
 A file that fails never stops the batch. Rows follow the order of the inputs
 (within a folder: its own files by name, then each subfolder by name; hidden
@@ -27,33 +32,38 @@ files (needs pyarrow); the error list stays a CSV file for reading by eye.
 
 from __future__ import annotations
 
-import argparse
 import csv
-import json
+import logging
 import math
 import os
-import re
 import sys
 import time
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from concurrent.futures.process import BrokenProcessPool
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, is_dataclass
 from decimal import Decimal
 from pathlib import Path
-from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, get_args, get_origin
 
+from corvane import _native
+from corvane._events import RecordingEvent, recording_event_values
+from corvane._schema import EVENT_TYPES, KeyInfo, ReportConfig, Window, keys_of, parse_report
 from corvane._text_files import CSV_EXPORT, JSON_REQUEST, read_file
+from corvane.report import OPTION_DEFAULTS
+from corvane.wfdb_input import read_wfdb
 
 __all__ = [
     "BatchError",
     "BatchResult",
     "EVENT_COLUMNS",
     "ERROR_COLUMNS",
+    "FOLDER_EXTENSIONS",
     "RECORDING_EVENT_COLUMNS",
     "WINDOW_COLUMNS",
-    "add_batch_command",
-    "analyse_file",
+    "analyze_file",
+    "check_options",
     "discover",
+    "folder_files",
     "run_batch",
 ]
 
@@ -66,17 +76,8 @@ KIND_WFDB = "wfdb"
 FOLDER_EXTENSIONS = {".csv": KIND_CSV, ".json": KIND_JSON, ".hea": KIND_WFDB}
 
 STAGE_READ = "read"
-STAGE_ANALYSE = "analyse"
+STAGE_ANALYZE = "analyze"
 STAGE_WORKER = "worker"
-
-# Analysis options accepted by run_batch, with the defaults of the analysis.
-OPTION_DEFAULTS: Dict[str, Any] = {
-    "channel": "HR1",
-    "ga_weeks": None,
-    "window_min": None,
-    "step_sec": 60,
-    "last_only": False,
-}
 
 PHRASE_SEPARATOR = "; "
 
@@ -94,131 +95,68 @@ class BatchError(Exception):
 # holds it; None = the window itself). Types: str, int, float, bool, and
 # phrases (a list of texts, written joined with PHRASE_SEPARATOR).
 
-_FEATURES: List[Tuple[str, str]] = [
-    ("fetal_hr_min_bpm", "float"),
-    ("fetal_hr_p05_bpm", "float"),
-    ("fetal_hr_mean_bpm", "float"),
-    ("fetal_hr_median_bpm", "float"),
-    ("fetal_hr_p95_bpm", "float"),
-    ("fetal_hr_max_bpm", "float"),
-    ("fetal_hr_std_dev_bpm", "float"),
-    ("baseline_delta_mean_bpm", "float"),
-    ("fetal_hr_seconds_below_110", "int"),
-    ("fetal_hr_seconds_110_to_160", "int"),
-    ("fetal_hr_seconds_above_160", "int"),
-    ("fetal_hr_percent_below_110", "float"),
-    ("fetal_hr_percent_110_to_160", "float"),
-    ("fetal_hr_percent_above_160", "float"),
-    ("acceleration_count", "int"),
-    ("deceleration_count", "int"),
-    ("prolonged_deceleration_count", "int"),
-    ("total_deceleration_seconds", "float"),
-    ("deepest_deceleration_nadir_bpm", "float"),
-    ("max_deceleration_depth_bpm", "float"),
-    ("contraction_count", "int"),
-    ("contractions_per_10_min", "float"),
-    ("toco_mean", "float"),
-    ("toco_max", "float"),
-    ("maternal_hr_mean_bpm", "float"),
-    ("fetal_maternal_mean_difference_bpm", "float"),
-]
-
-# Sources outside the window object.
 _FILE = "file"
 _INDEX = "index"
 _REPORT = "report"
-_DIAGNOSTICS = "category_iii_diagnostics"
+# The report's settings repeated on every window row.
+_REPORT_KEYS = ("channel", "analysis_mode")
 
-_WINDOW_LAYOUT: List[Tuple[str, str, Optional[str]]] = (
-    [
-        ("file", "str", _FILE),
-        ("window_index", "int", _INDEX),
-        ("channel", "str", _REPORT),
-        ("analysis_mode", "str", _REPORT),
-        ("window_start", "str", None),
-        ("window_end", "str", None),
-        ("duration_seconds", "float", None),
-        ("classification", "str", None),
-        ("alert_level", "str", None),
-        ("baseline_bpm", "int", None),
-        ("baseline_class", "str", None),
-        ("variability_bpm", "float", None),
-        ("variability_class", "str", None),
-        ("sinusoidal_pattern", "bool", None),
-        ("tachysystole", "bool", None),
-        ("cat_iii_candidate", "bool", _DIAGNOSTICS),
-        ("variability_near_absent", "bool", _DIAGNOSTICS),
-        ("recurrent_late_candidate", "bool", _DIAGNOSTICS),
-        ("recurrent_variable_candidate", "bool", _DIAGNOSTICS),
-        ("toco_recurrence_confidence", "str", _DIAGNOSTICS),
-        ("late_decel_timing_confidence", "str", _DIAGNOSTICS),
-    ]
-    + [(name, kind, "features") for name, kind in _FEATURES]
-    + [
-        ("expected_seconds", "int", "data_quality"),
-        ("raw_samples", "int", "data_quality"),
-        ("fetal_usable_ratio", "float", "data_quality"),
-        ("maternal_usable_ratio", "float", "data_quality"),
-        ("toco_usable_ratio", "float", "data_quality"),
-        ("suspected_maternal_capture_ratio", "float", "data_quality"),
-        ("reasons", "phrases", None),
-        ("high_risk_features", "phrases", None),
-        ("protective_features", "phrases", None),
-        ("alert_suppression_reasons", "phrases", None),
-        ("limitations", "phrases", None),
-        ("cat_iii_blockers", "phrases", _DIAGNOSTICS),
-    ]
-)
 
-# The event arrays of a window and the event type each row is labelled with.
-_EVENT_ARRAYS = (
-    ("acceleration", "acceleration_events"),
-    ("deceleration", "deceleration_events"),
-    ("contraction", "contraction_events"),
-)
+def _column_type(info: KeyInfo) -> str:
+    if get_origin(info.kind) is Literal:
+        return "str"
+    if get_origin(info.kind) is tuple:
+        return "phrases"
+    return str(info.kind.__name__)
 
-_EVENT_LAYOUT: List[Tuple[str, str]] = [
+
+def _window_layout() -> List[Tuple[str, str, Optional[str]]]:
+    own: List[Tuple[str, str, Optional[str]]] = []
+    sections: List[Tuple[str, str, Optional[str]]] = []
+    own_lists: List[Tuple[str, str, Optional[str]]] = []
+    section_lists: List[Tuple[str, str, Optional[str]]] = []
+    for info in keys_of(Window):
+        if is_dataclass(info.kind):
+            for inner in keys_of(info.kind):
+                kind = _column_type(inner)
+                (section_lists if kind == "phrases" else sections).append((inner.name, kind, info.name))
+        elif get_origin(info.kind) is tuple and get_args(info.kind)[0] is not str:
+            continue  # the events: a table of their own
+        elif info.key is None or info.key.same_as is None:
+            kind = _column_type(info)
+            (own_lists if kind == "phrases" else own).append((info.name, kind, None))
+    report = [(info.name, _column_type(info), _REPORT) for info in keys_of(ReportConfig) if info.name in _REPORT_KEYS]
+    return [("file", "str", _FILE), ("window_index", "int", _INDEX)] + report + own + sections + own_lists + section_lists
+
+
+_WINDOW_LAYOUT = _window_layout()
+
+
+def _event_columns() -> List[Tuple[str, str]]:
+    """Every key of the three event types: the texts first (the deceleration
+    kind before the times), then the numbers."""
+    infos = {info.name: info for cls in EVENT_TYPES.values() for info in keys_of(cls)}
+    order = {"str": 1, "float": 2}
+    ranked = sorted(infos.values(), key=lambda info: 0 if get_origin(info.kind) is Literal else order[_column_type(info)])
+    return [(info.name, _column_type(info)) for info in ranked]
+
+
+_EVENT_LAYOUT = _event_columns()
+_RECORDING_EVENT_LAYOUT = [(info.name, _column_type(info)) for info in keys_of(RecordingEvent)]
+
+WINDOW_COLUMNS: List[Tuple[str, str]] = [(name, "str" if kind == "phrases" else kind) for name, kind, _ in _WINDOW_LAYOUT]
+EVENT_COLUMNS: List[Tuple[str, str]] = [
     ("file", "str"),
     ("window_index", "int"),
     ("event_type", "str"),
     ("event_index", "int"),
-    ("kind", "str"),
-    ("start", "str"),
-    ("end", "str"),
-    ("peak", "str"),
-    ("duration_seconds", "float"),
-    ("peak_bpm", "float"),
-    ("nadir_bpm", "float"),
-    ("depth_bpm", "float"),
-    ("onset_to_nadir_seconds", "float"),
-    ("peak_toco", "float"),
+] + _EVENT_LAYOUT
+RECORDING_EVENT_COLUMNS: List[Tuple[str, str]] = [("file", "str"), ("event_index", "int")] + [
+    (name, "str" if kind == "phrases" else kind) for name, kind in _RECORDING_EVENT_LAYOUT
 ]
-_EVENT_FIELDS = [name for name, _ in _EVENT_LAYOUT[4:]]
-
-WINDOW_COLUMNS: List[Tuple[str, str]] = [(name, "str" if kind == "phrases" else kind) for name, kind, _ in _WINDOW_LAYOUT]
-EVENT_COLUMNS: List[Tuple[str, str]] = list(_EVENT_LAYOUT)
-# The fields of corvane.RecordingEvent in their order (the instants are
-# properties: the texts say them).
-_RECORDING_EVENT_LAYOUT: List[Tuple[str, str]] = [
-    ("kind", "str"),
-    ("deceleration_kind", "str"),
-    ("start", "str"),
-    ("peak", "str"),
-    ("end", "str"),
-    ("duration_seconds", "float"),
-    ("peak_bpm", "float"),
-    ("nadir_bpm", "float"),
-    ("depth_bpm", "float"),
-    ("onset_to_nadir_seconds", "float"),
-    ("peak_toco", "float"),
-    ("first_window", "int"),
-    ("last_window", "int"),
-    ("window_count", "int"),
-    ("kinds_seen", "str"),
-    ("cut_at_window_edge", "bool"),
-]
-RECORDING_EVENT_COLUMNS: List[Tuple[str, str]] = [("file", "str"), ("event_index", "int")] + _RECORDING_EVENT_LAYOUT
 ERROR_COLUMNS: List[Tuple[str, str]] = [("file", "str"), ("stage", "str"), ("message", "str")]
+_EVENT_FIELDS = [name for name, _ in _EVENT_LAYOUT]
+_RECORDING_EVENT_PHRASES = [kind == "phrases" for _, kind in _RECORDING_EVENT_LAYOUT]
 
 
 def _window_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
@@ -246,32 +184,15 @@ def _window_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]
 
 def _event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
     for window_index, window in enumerate(report["windows"]):
-        for event_type, key in _EVENT_ARRAYS:
-            for event_index, event in enumerate(window[key]):
+        for event_type in EVENT_TYPES:
+            for event_index, event in enumerate(window[f"{event_type}_events"]):
                 yield (file, window_index, event_type, event_index, *[event.get(name) for name in _EVENT_FIELDS])
 
 
-_KINDS_SEEN = [name for name, _ in _RECORDING_EVENT_LAYOUT].index("kinds_seen")
-
-
 def _recording_event_rows(file: str, report: Dict[str, Any]) -> Iterator[Tuple[Any, ...]]:
-    from corvane._events import recording_event_values
-
     for index, values in enumerate(recording_event_values(report)):
-        yield (file, index, *values[:_KINDS_SEEN], PHRASE_SEPARATOR.join(values[_KINDS_SEEN]), *values[_KINDS_SEEN + 1 :])
-
-
-# The report writes a non-finite number as NaN, inf or -inf, alone after its
-# key. Python's JSON reader knows NaN, Infinity and -Infinity only.
-_NON_FINITE = re.compile(r'^(\s*"[^"\\]*": )(-?)inf(,?)$', re.MULTILINE)
-
-
-def parse_report(text: str) -> Dict[str, Any]:
-    """The report text as Python objects (non-finite numbers become float inf/nan)."""
-    try:
-        return json.loads(text)
-    except json.JSONDecodeError:
-        return json.loads(_NON_FINITE.sub(r"\1\2Infinity\3", text))
+        cells = (PHRASE_SEPARATOR.join(v) if phrases else v for v, phrases in zip(values, _RECORDING_EVENT_PHRASES))
+        yield (file, index, *cells)
 
 
 # ---------------------------------------------------------------------------
@@ -308,17 +229,14 @@ def _describe(error: BaseException) -> str:
     return text or type(error).__name__
 
 
-def analyse_file(task: FileTask) -> FileOutcome:
-    """Read and analyse one file; every failure is caught and returned as the outcome's error."""
-    from corvane import _native
-
+def analyze_file(task: FileTask) -> FileOutcome:
+    """Read and analyze one file; every failure of the file is caught and
+    returned as the outcome's error."""
     began = time.perf_counter()
     outcome = FileOutcome(task.index, task.file)
     options = dict(task.options)
     try:
         if task.kind == KIND_WFDB:
-            from corvane.wfdb_input import read_wfdb
-
             text = read_wfdb(task.path)
         else:
             text = read_file(task.path, JSON_REQUEST if task.kind == KIND_JSON else CSV_EXPORT, name=task.file)
@@ -333,10 +251,10 @@ def analyse_file(task: FileTask) -> FileOutcome:
             report_text = _native.analyze_json_string(text)
         else:
             report_text = _native.analyze_csv_string(text, **options)
-    except (ValueError, TypeError, OverflowError) as error:
-        outcome.error = (STAGE_ANALYSE, str(error))
+    except ValueError as error:  # the options were checked before the batch began
+        outcome.error = (STAGE_ANALYZE, str(error))
     except _native.InternalError as error:
-        outcome.error = (STAGE_ANALYSE, f"internal error: {error}")
+        outcome.error = (STAGE_ANALYZE, f"internal error: {error}")
     outcome.native_seconds = time.perf_counter() - native_began
     if outcome.error is None:
         try:
@@ -346,7 +264,7 @@ def analyse_file(task: FileTask) -> FileOutcome:
             outcome.recording_events = list(_recording_event_rows(task.file, report))
         except Exception as error:  # noqa: BLE001 - a report this table layout does not fit
             outcome.windows, outcome.events, outcome.recording_events = [], [], []
-            outcome.error = (STAGE_ANALYSE, f"cannot tabulate the report: {type(error).__name__}: {error}")
+            outcome.error = (STAGE_ANALYZE, f"cannot tabulate the report: {type(error).__name__}: {error}")
     outcome.worker_seconds = time.perf_counter() - began
     return outcome
 
@@ -372,7 +290,7 @@ def _kind_of_named_file(path: str) -> Tuple[str, Optional[str]]:
     return KIND_CSV, None
 
 
-def _folder_files(folder: str) -> Iterator[str]:
+def folder_files(folder: str) -> Iterator[str]:
     """Files with a known extension under `folder`, in sorted path order; hidden entries skipped."""
     for root, dirs, files in os.walk(folder):
         dirs[:] = sorted(d for d in dirs if not d.startswith("."))
@@ -382,7 +300,7 @@ def _folder_files(folder: str) -> Iterator[str]:
 
 
 def discover(inputs: Iterable[os.PathLike]) -> List[_Entry]:
-    """The batch's files in input order; a file reached twice is analysed once."""
+    """The batch's files in input order; a file reached twice is analyzed once."""
     entries: List[_Entry] = []
     seen = set()
 
@@ -396,7 +314,7 @@ def discover(inputs: Iterable[os.PathLike]) -> List[_Entry]:
     for given in inputs:
         name = os.fspath(given)
         if os.path.isdir(name):
-            for path in _folder_files(name):
+            for path in folder_files(name):
                 add(path, FOLDER_EXTENSIONS[os.path.splitext(path)[1].lower()])
         elif os.path.exists(name):
             kind, error = _kind_of_named_file(name)
@@ -528,7 +446,7 @@ class BatchResult:
     tables: Dict[str, Path]
     wall_seconds: float
     native_seconds: float  # summed over files: time inside the analysis calls
-    worker_seconds: float  # summed over files: reading, analysing and tabulating
+    worker_seconds: float  # summed over files: reading, analyzing and tabulating
     recording_events: int = 0
 
     @property
@@ -543,19 +461,19 @@ class BatchResult:
         return max(0.0, 1.0 - self.native_seconds / self.worker_seconds)
 
 
-def _checked_options(options: Dict[str, Any]) -> Tuple[Tuple[str, Any], ...]:
+def check_options(options: Dict[str, Any]) -> Tuple[Tuple[str, Any], ...]:
+    """The analysis options merged with their defaults, checked as the analysis
+    checks them (BatchError); an unknown option is a TypeError."""
     unknown = sorted(set(options) - set(OPTION_DEFAULTS))
     if unknown:
         raise TypeError(f"run_batch() got unexpected analysis options: {', '.join(unknown)}")
     merged = dict(OPTION_DEFAULTS)
     merged.update(options)
-    from corvane import _native
-
     # The same checks the analysis makes on every file, made once up front so
     # that a mistyped option is one error rather than one failure per file.
     try:
         _native.analyze_csv_string("Date\n", **merged)
-    except (ValueError, TypeError, OverflowError) as error:
+    except (ValueError, OverflowError) as error:
         raise BatchError(str(error)) from error
     return tuple(merged.items())
 
@@ -574,13 +492,13 @@ def _progress_bar(total: int, show: Optional[bool]):
 
 def _run_in_process(tasks: List[FileTask]) -> Iterator[FileOutcome]:
     for task in tasks:
-        yield analyse_file(task)
+        yield analyze_file(task)
 
 
 def _run_in_processes(tasks: List[FileTask], jobs: int) -> Iterator[FileOutcome]:
     broken: List[FileTask] = []
     with ProcessPoolExecutor(max_workers=jobs) as pool:
-        futures = {pool.submit(analyse_file, task): task for task in tasks}
+        futures = {pool.submit(analyze_file, task): task for task in tasks}
         for future in as_completed(futures):
             task = futures[future]
             try:
@@ -595,10 +513,10 @@ def _run_in_processes(tasks: List[FileTask], jobs: int) -> Iterator[FileOutcome]
     for task in sorted(broken, key=lambda t: t.index):
         with ProcessPoolExecutor(max_workers=1) as alone:
             try:
-                yield alone.submit(analyse_file, task).result()
+                yield alone.submit(analyze_file, task).result()
             except BrokenProcessPool:
                 yield FileOutcome(
-                    task.index, task.file, error=(STAGE_WORKER, "the worker process died while analysing this file")
+                    task.index, task.file, error=(STAGE_WORKER, "the worker process died while analyzing this file")
                 )
 
 
@@ -612,8 +530,6 @@ def _dask_client(dask: Any, jobs: int):
     if not isinstance(dask, str):
         raise BatchError(f"dask must be a scheduler address, 'local' or a distributed.Client, not {dask!r}")
     if dask == "local":
-        import logging
-
         cluster = LocalCluster(
             n_workers=jobs, threads_per_worker=1, processes=True, dashboard_address=None, silence_logs=logging.ERROR
         )
@@ -629,7 +545,7 @@ def _run_on_dask(tasks: List[FileTask], client) -> Iterator[FileOutcome]:
 
     if not tasks:
         return
-    futures = client.map(analyse_file, tasks, pure=False)
+    futures = client.map(analyze_file, tasks, pure=False)
     owner = {future.key: task for future, task in zip(futures, tasks)}
     for future in dask_completed(futures):
         task = owner[future.key]
@@ -651,7 +567,7 @@ def run_batch(
     progress: Optional[bool] = None,
     **options: Any,
 ) -> BatchResult:
-    """Analyse every file of `inputs` and write the tables into `outdir`.
+    """Analyze every file of `inputs` and write the tables into `outdir`.
 
     `inputs` are files and folders (searched recursively for .csv, .json and
     .hea files). `jobs` is the number of processes: 1 runs everything in the
@@ -674,7 +590,7 @@ def run_batch(
             import pyarrow.parquet  # noqa: F401
         except ImportError as error:
             raise BatchError("--parquet needs pyarrow: pip install 'corvane[parquet]'") from error
-    checked = _checked_options(options)
+    checked = check_options(options)
     began = time.perf_counter()
 
     entries = discover(inputs)
@@ -785,124 +701,3 @@ def run_batch(
         native_seconds=native,
         worker_seconds=worker,
     )
-
-
-# ---------------------------------------------------------------------------
-# Command line: `corvane batch`.
-
-_EXAMPLES = """\
-examples:
-  corvane batch recordings/ -o results/
-  corvane batch recordings/ more.csv request.json record.hea -o results/ --jobs 4
-  corvane batch recordings/ -o results/ --window-min 20 --step-sec 300 --parquet
-  corvane batch recordings/ -o results/ --dask local --jobs 2
-  corvane batch recordings/ -o results/ --dask tcp://scheduler:8786
-
-Folders are searched recursively for .csv, .json and .hea (WFDB) files. The
-results are OUTDIR/windows.csv (one row per window), OUTDIR/events.csv (one
-row per acceleration, deceleration and contraction of each window),
-OUTDIR/recording_events.csv (each event of a recording once, however many
-windows saw it) and OUTDIR/errors.csv (one row per file that failed). A failed file does not stop the batch: the
-exit status is 0 once the batch has run, and the summary on standard error
-says how many files failed. JSON requests carry their own analysis options.
-"""
-
-
-def _positive_int(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"invalid whole number: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
-    return value
-
-
-def add_batch_command(commands) -> None:
-    """Register `corvane batch` on the CLI's subcommand parsers."""
-    batch = commands.add_parser(
-        "batch",
-        help="analyse many recordings into windows, events and errors tables",
-        description="Analyse many recordings (monitor CSV exports, JSON requests, WFDB records) "
-        "and write one table of windows, one of events and one of failures.",
-        epilog=_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    batch.add_argument("inputs", nargs="+", metavar="INPUT", help="files and folders to analyse")
-    batch.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="folder for the result tables")
-    batch.add_argument(
-        "--jobs",
-        type=_positive_int,
-        default=None,
-        metavar="N",
-        help="processes to run (default 1, in this process); with --dask local, "
-        "the number of Dask workers (default: one per CPU)",
-    )
-    batch.add_argument(
-        "--dask",
-        default=None,
-        metavar="ADDRESS",
-        help="run on a Dask distributed cluster: a scheduler address, or 'local' for a local cluster",
-    )
-    batch.add_argument("--parquet", action="store_true", help="write the windows and event tables as Parquet (needs pyarrow)")
-    batch.add_argument("--no-progress", action="store_true", help="no progress bar, even on a terminal")
-    from corvane.report_commands import add_option_flags
-
-    add_option_flags(batch)
-    batch.set_defaults(handler=_batch)
-
-
-def _input_problem(given: str) -> Optional[str]:
-    """Why an input names nothing to analyse, or None."""
-    if not os.path.exists(given):
-        return f"{given}: no such file or folder"
-    if os.path.isdir(given) and next(_folder_files(given), None) is None:
-        return f"{given}: the folder holds no recordings ({', '.join(FOLDER_EXTENSIONS)} files)"
-    return None
-
-
-def jobs_for(jobs: Optional[int], dask: Optional[str]) -> int:
-    """The --jobs value to run with: by default 1, or one per CPU for a local Dask cluster."""
-    if dask is not None and dask != "local" and jobs is not None:
-        raise BatchError("--jobs sets the size of a local cluster; a remote Dask cluster has its own workers")
-    if jobs is None:
-        return (os.cpu_count() or 1) if dask == "local" else 1
-    return jobs
-
-
-def _batch(args: argparse.Namespace) -> int:
-    from corvane._cli_input import CommandError, check_options
-    from corvane.cli import fail
-
-    try:
-        jobs = jobs_for(args.jobs, args.dask)
-        check_options(args)
-        options = {name: getattr(args, name) for name in OPTION_DEFAULTS}
-        _checked_options(options)
-    except (CommandError, BatchError) as error:
-        return fail(str(error))
-    # A mistyped input is a usage error, found before any file runs.
-    for given in args.inputs:
-        problem = _input_problem(given)
-        if problem is not None:
-            return fail(problem)
-    try:
-        result = run_batch(
-            args.inputs,
-            args.outdir,
-            jobs=jobs,
-            dask=args.dask,
-            parquet=args.parquet,
-            progress=False if args.no_progress else None,
-            **options,
-        )
-    except BatchError as error:
-        return fail(str(error))
-    summary = (
-        f"corvane batch: {result.files} files, {result.succeeded} analysed, {result.failed} failed; "
-        f"{result.windows} windows and {result.events} events in {result.outdir} ({result.wall_seconds:.1f} s)"
-    )
-    if result.failed:
-        summary += f"; failures are listed in {result.tables['errors']}"
-    print(summary, file=sys.stderr)
-    return 0

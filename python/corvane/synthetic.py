@@ -15,6 +15,7 @@ import argparse
 import datetime as _dt
 import math
 import random
+import sys
 from dataclasses import dataclass
 from typing import List, Optional
 
@@ -124,8 +125,6 @@ def main(argv: Optional[List[str]] = None) -> int:
     args = parser.parse_args(argv)
     text = generate_csv(RecordingShape(minutes=args.minutes, seed=args.seed, start=args.start))
     if args.output == "-":
-        import sys
-
         sys.stdout.write(text)
     else:
         with open(args.output, "w", encoding="utf-8", newline="") as handle:

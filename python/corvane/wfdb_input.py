@@ -84,7 +84,7 @@ PathLike = Union[str, "os.PathLike[str]"]
 class WfdbRecord(str):
     """A WFDB record read as monitor CSV export text, with its header's clinical fields.
 
-    The object is the CSV text (a ``str`` subclass): it can be analysed,
+    The object is the CSV text (a ``str`` subclass): it can be analyzed,
     written or compared like the text. ``text`` (or ``csv_text``) gives it as
     a plain ``str``; ``name`` is the record name without folder; ``clinical``
     maps the header's field names (``pH``, ``BDecf``, ``Apgar5``,
@@ -292,7 +292,7 @@ def analyze_wfdb(
     step_sec: int = 60,
     last_only: bool = False,
 ) -> Report:
-    """Analyse a WFDB record; returns the :class:`Report` of its CSV text (the
+    """Analyze a WFDB record; returns the :class:`Report` of its CSV text (the
     same report, byte for byte, as for the record's CSV conversion)."""
     return analyze_csv(
         read_wfdb(record, start=start),

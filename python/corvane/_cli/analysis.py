@@ -1,7 +1,7 @@
-"""What the command line checks around an analysis: its whole-number options
-before it, the input it reads (a file, standard input or a WFDB record), a hint
-for a CSV header without a Date column, and warnings about recordings whose
-report would otherwise look fine while saying little.
+"""One recording analyzed the way every subcommand that takes FILE does: the
+options checked, the input read (a file, standard input or a WFDB record), the
+analysis run, a hint for a CSV header without a Date column, and warnings
+about recordings whose report would otherwise look fine while saying little.
 
 The analysis and its messages stay those of the native functions; everything
 here only adds lines on standard error.
@@ -12,34 +12,27 @@ from __future__ import annotations
 import argparse
 import datetime as _dt
 import json
-import re
 import sys
 from pathlib import Path
-from typing import List, Optional, Sequence, Tuple
+from typing import List, NamedTuple, Optional, Tuple
 
-from corvane._text_files import CSV_EXPORT, JSON_REQUEST, decode, read_file
-
-__all__ = [
-    "STDIN",
-    "CommandError",
-    "check_options",
-    "header_hint",
-    "read_input",
-    "recording_warnings",
-    "warn",
-]
-
-STDIN = "-"
-
-# Whole-number options: attribute, flag, smallest and largest value the analysis takes.
-WHOLE_NUMBER_OPTIONS = (
-    ("ga_weeks", "--ga-weeks", 0, 255),
-    ("window_min", "--window-min", 10, 30),
-    ("step_sec", "--step-sec", 0, 4_294_967_295),
+from corvane import _native
+from corvane._cli.options import (
+    STDIN,
+    CommandError,
+    analysis_options,
+    check_options,
+    csv_options_given,
+    warn,
+    whole_recording_options,
 )
-# Sign, leading zeros, and at most 19 further digits (beyond any option's range
-# already, and short of the interpreter's limit on digits to convert).
-_WHOLE_NUMBER = re.compile(r"([+-]?)0*([0-9]{1,19})")
+from corvane._text_files import CSV_EXPORT, JSON_REQUEST, decode, read_file
+from corvane.recording import Recording, read_csv_recording, read_request_recording
+from corvane.report import Report
+from corvane.timestamps import epoch_seconds
+from corvane.wfdb_input import read_wfdb
+
+__all__ = ["Analysis", "analyze", "header_hint", "read_input", "recording_warnings"]
 
 # Beyond these, a recording's timestamps are more likely mistyped than real.
 MAX_SAMPLE_GAP_SECONDS = 3600
@@ -50,29 +43,42 @@ _UNIX_EPOCH = _dt.datetime(1970, 1, 1)
 _HINT_HEADER_CHARS = 200
 
 
-class CommandError(Exception):
-    """A failure to report on standard error: one error line, then any notes."""
+class Analysis(NamedTuple):
+    """What FILE held and the report of its analysis."""
 
-    def __init__(self, message: str, notes: Sequence[str] = ()) -> None:
-        super().__init__(message)
-        self.notes = tuple(notes)
+    text: str
+    is_json: bool
+    report_text: str
+
+    def report(self) -> Report:
+        return Report.from_text(self.report_text)
+
+    def recording(self) -> Recording:
+        return read_request_recording(self.text) if self.is_json else read_csv_recording(self.text)
 
 
-def warn(message: str) -> None:
-    print(f"corvane: warning: {message}", file=sys.stderr)
-
-
-def check_options(args: argparse.Namespace) -> None:
-    """Turn the whole-number options' texts into integers, or raise CommandError
-    naming the option whose value the analysis cannot take."""
-    for attribute, flag, low, high in WHOLE_NUMBER_OPTIONS:
-        value = getattr(args, attribute)
-        if isinstance(value, str):
-            match = _WHOLE_NUMBER.fullmatch(value.strip())
-            value = int(match.group(1) + match.group(2)) if match else None
-            if value is None or not low <= value <= high:
-                raise CommandError(f"{flag} must be a whole number from {low} to {high}")
-            setattr(args, attribute, value)
+def analyze(args: argparse.Namespace, *, whole_recording: bool = False) -> Analysis:
+    """Read FILE and analyze it with the options given; with `whole_recording`,
+    in rolling windows over the whole recording unless --chunk or a window
+    option says otherwise. Warnings about the recording go to standard error."""
+    check_options(args)
+    text, is_json = read_input(args)
+    given = csv_options_given(args)
+    if is_json and given:
+        raise CommandError(f"{', '.join(given)} cannot be used with a JSON request (the request carries its own options)")
+    if whole_recording:
+        whole_recording_options(args, is_json)
+    try:
+        if is_json:
+            report_text = _native.analyze_json_string(text)
+        else:
+            report_text = _native.analyze_csv_string(text, **analysis_options(args))
+    except ValueError as error:
+        hint = None if is_json else header_hint(text)
+        raise CommandError(str(error), [hint] if hint else []) from None
+    for message in recording_warnings(text, is_json, args.channel):
+        warn(message)
+    return Analysis(text, is_json, report_text)
 
 
 def _read_stdin(expected: str) -> str:
@@ -93,8 +99,6 @@ def read_input(args: argparse.Namespace) -> Tuple[str, bool]:
             text = _read_stdin(JSON_REQUEST if args.json else CSV_EXPORT)
             return text, bool(args.json) or text.lstrip().startswith("{")
         if suffix == ".hea" and not args.json:
-            from corvane.wfdb_input import read_wfdb
-
             return read_wfdb(name), False
         is_json = bool(args.json) or suffix == ".json"
         return read_file(name, JSON_REQUEST if is_json else CSV_EXPORT), is_json
@@ -134,8 +138,6 @@ def _epoch(text: str) -> Optional[float]:
     try:  # fast for the usual shapes; the forgiving parser for the rest
         moment = _dt.datetime.fromisoformat(text)
     except ValueError:
-        from corvane.timestamps import epoch_seconds
-
         return epoch_seconds(text)
     if moment.tzinfo is not None:
         return moment.timestamp()
@@ -161,7 +163,7 @@ def recording_warnings(text: str, is_json: bool, channel: str) -> List[str]:
     if not is_json:
         wanted = channel.strip().upper()
         if wanted not in _header_cells(text):
-            found.append(f"the recording has no {wanted} column, so it has no fetal heart rate to analyse")
+            found.append(f"the recording has no {wanted} column, so it has no fetal heart rate to analyze")
     try:
         stamps = _sample_times(text, is_json)
     except (ValueError, LookupError, TypeError, AttributeError, RecursionError):  # read otherwise than the engine did

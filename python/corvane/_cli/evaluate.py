@@ -1,15 +1,23 @@
-"""Command line: ``corvane evaluate``."""
+"""``corvane evaluate RECORDING... --outcomes TABLE -o OUTDIR``: categories
+and alerts measured against outcomes."""
 
 from __future__ import annotations
 
 import argparse
 import sys
 
-from corvane.batch import _positive_int
+from corvane._cli.options import CommandError, add_analysis_options, add_outdir, add_workers, batch_options
+from corvane._evaluation import EvaluationError, run_evaluation
+from corvane.batch import BatchError
 
-__all__ = ["add_evaluate_command"]
+HELP = "measure categories and alerts against outcomes (2x2 tables, ROC)"
+DESCRIPTION = (
+    "Analyze recordings, join them with their outcomes (pH, Apgar scores, ...) and measure what "
+    "the categories and alerts say about them: 2x2 tables with Wilson intervals, ROC curves with bootstrap "
+    "intervals, categories by outcome group."
+)
 
-_EXAMPLES = """\
+EXAMPLES = """\
 examples:
   corvane evaluate recordings/ --outcomes outcomes.csv -o evaluation/
   corvane evaluate ctu-uhb/*.csv --outcomes ctu-uhb-headers/ -o evaluation/
@@ -44,52 +52,30 @@ def _minutes(text: str) -> float:
     return value
 
 
-def add_evaluate_command(commands) -> None:
-    """Register `corvane evaluate` on the CLI's subcommand parsers."""
-    evaluate = commands.add_parser(
-        "evaluate",
-        help="measure categories and alerts against outcomes (2x2 tables, ROC)",
-        description="Analyse recordings, join them with their outcomes (pH, Apgar scores, ...) and measure what "
-        "the categories and alerts say about them: 2x2 tables with Wilson intervals, ROC curves with bootstrap "
-        "intervals, categories by outcome group.",
-        epilog=_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+def add_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("inputs", nargs="+", metavar="RECORDING", help="recordings and folders to analyze")
+    parser.add_argument(
+        "--outcomes", required=True, metavar="TABLE_OR_FOLDER", help="CSV table with a 'record' column, or a folder of WFDB headers"
     )
-    evaluate.add_argument("inputs", nargs="+", metavar="RECORDING", help="recordings and folders to analyse")
-    evaluate.add_argument("--outcomes", required=True, metavar="TABLE_OR_FOLDER", help="CSV table with a 'record' column, or a folder of WFDB headers")
-    evaluate.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="folder for the tables, figures and evaluation.md")
-    evaluate.add_argument("--positive", default=None, metavar="EXPR", help="positive group (default pH<7.05)")
-    evaluate.add_argument(
+    add_outdir(parser, "folder for the tables, figures and evaluation.md")
+    parser.add_argument("--positive", default=None, metavar="EXPR", help="positive group (default pH<7.05)")
+    parser.add_argument(
         "--negative", default=None, metavar="EXPR", help="negative group (default pH>=7.15; with --positive alone: every other recording)"
     )
-    evaluate.add_argument(
+    parser.add_argument(
         "--last-min",
         type=_minutes,
         default=None,
         metavar="N",
         help="judge the worst category and alert over the windows ending in the last N minutes (default: the last window)",
     )
-    evaluate.add_argument("--jobs", type=_positive_int, default=None, metavar="N", help="processes to run, as for corvane batch")
-    evaluate.add_argument("--dask", default=None, metavar="ADDRESS", help="run on a Dask cluster, as for corvane batch")
-    evaluate.add_argument("--no-progress", action="store_true", help="no progress bar, even on a terminal")
-    evaluate.add_argument("--channel", default="HR1", help="fetal channel to analyse: HR1, HR2 or HR3 (default HR1)")
-    evaluate.add_argument("--ga-weeks", type=int, default=None, metavar="N", help="gestational age in whole weeks")
-    evaluate.add_argument(
-        "--window-min",
-        type=int,
-        default=None,
-        metavar="N",
-        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
-    )
-    evaluate.add_argument("--step-sec", type=int, default=60, metavar="N", help="step between rolling windows (default 60)")
-    evaluate.set_defaults(handler=_evaluate)
+    add_workers(parser)
+    # Without --last-min only the last window counts: the evaluation asks for it alone.
+    add_analysis_options(parser, last_only=False)
 
 
-def _evaluate(args: argparse.Namespace) -> int:
-    from corvane._evaluation import EvaluationError, run_evaluation
-    from corvane.batch import BatchError, jobs_for
-    from corvane.cli import fail
-
+def run(args: argparse.Namespace) -> int:
+    jobs, options = batch_options(args)
     try:
         result = run_evaluation(
             args.inputs,
@@ -98,16 +84,13 @@ def _evaluate(args: argparse.Namespace) -> int:
             positive=args.positive,
             negative=args.negative,
             last_min=args.last_min,
-            jobs=jobs_for(args.jobs, args.dask),
+            jobs=jobs,
             dask=args.dask,
             progress=False if args.no_progress else None,
-            channel=args.channel,
-            ga_weeks=args.ga_weeks,
-            window_min=args.window_min,
-            step_sec=args.step_sec,
+            **options,
         )
     except (BatchError, EvaluationError) as error:
-        return fail(str(error))
+        raise CommandError(str(error)) from None
     for r in result.unmatched:
         print(f"corvane evaluate: no outcome for {r.file}", file=sys.stderr)
     print(

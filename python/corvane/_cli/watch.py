@@ -12,8 +12,9 @@ import codecs
 import os
 import sys
 import time
-from typing import BinaryIO, Optional, Tuple
+from typing import Any, BinaryIO, Dict, Optional, Tuple
 
+from corvane._cli.options import CommandError, add_analysis_options, analysis_options, check_options, fail
 from corvane._monitor import Monitor
 from corvane.report import Report
 from corvane.summary import summary_header, window_line
@@ -22,7 +23,13 @@ _DEFAULT_POLL_SEC = 0.5
 _READ_SIZE = 1 << 16
 _MISSING_DATE = "CSV is missing required Date column"
 
-_EXAMPLES = """\
+HELP = "follow a growing CSV export and print each window as it completes"
+DESCRIPTION = (
+    "Follow a monitor CSV export while another program appends to it, and print each rolling window "
+    "as soon as a later sample has arrived (one summary line, or with --json one JSON object per line). "
+    "Windows equal those of corvane analyze on the rows received. Stop with Ctrl-C."
+)
+EXAMPLES = """\
 examples:
   corvane watch recording.csv                       (30-minute windows every 60 s)
   corvane watch recording.csv --window-min 20 --step-sec 300 --from-start
@@ -30,28 +37,28 @@ examples:
 """
 
 
-def add_watch_command(commands) -> None:
-    """Add the ``watch`` subcommand to the subparsers object."""
-    from corvane.report_commands import add_option_flags
-
-    watch = commands.add_parser(
-        "watch",
-        help="follow a growing CSV export and print each window as it completes",
-        description="Follow a monitor CSV export while another program appends to it, and print "
-        "each rolling window as soon as a later sample has arrived (one summary line, or with "
-        "--json one JSON object per line). Windows equal those of corvane analyze on the rows "
-        "received. Stop with Ctrl-C.",
-        epilog=_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    watch.add_argument("file", metavar="FILE", help="monitor CSV export being written")
-    add_option_flags(watch)
-    watch.add_argument("--json", action="store_true", help="print each window as one JSON object per line")
-    watch.add_argument("--from-start", action="store_true", help="analyse what FILE already holds first")
-    watch.add_argument(
+def add_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("file", metavar="FILE", help="monitor CSV export being written")
+    add_analysis_options(parser, last_only=False)
+    parser.add_argument("--json", action="store_true", help="print each window as one JSON object per line")
+    parser.add_argument("--from-start", action="store_true", help="analyze what FILE already holds first")
+    parser.add_argument(
         "--poll-sec", type=float, default=_DEFAULT_POLL_SEC, metavar="S", help="how often to look for new lines (default 0.5)"
     )
-    watch.set_defaults(handler=run_watch)
+
+
+def run(args: argparse.Namespace) -> int:
+    check_options(args)
+    if args.poll_sec <= 0:
+        raise CommandError("--poll-sec must be above 0")
+    options = analysis_options(args)
+    if options.get("window_min") is None:
+        options.pop("window_min", None)
+    try:
+        Monitor(**options)
+    except ValueError as error:
+        raise CommandError(str(error)) from None
+    return follow_file(args, options)
 
 
 class _Follower:
@@ -146,23 +153,8 @@ def _print_windows(report: Report, as_json: bool) -> None:
     sys.stdout.flush()
 
 
-def run_watch(args: argparse.Namespace) -> int:
-    """Follow FILE until Ctrl-C; returns the exit status."""
-    from corvane._cli_input import CommandError, check_options
-    from corvane.cli import fail
-
-    try:
-        check_options(args)
-        if args.last_only:
-            raise CommandError("--last-only does not apply to watch: every window is printed as it completes")
-        if args.poll_sec <= 0:
-            raise CommandError("--poll-sec must be above 0")
-        options = dict(channel=args.channel, ga_weeks=args.ga_weeks, step_sec=args.step_sec)
-        if args.window_min is not None:
-            options["window_min"] = args.window_min
-        Monitor(**options)
-    except (CommandError, ValueError) as error:
-        return fail(str(error))
+def follow_file(args: argparse.Namespace, options: Dict[str, Any]) -> int:
+    """Follow FILE with monitors of these options until Ctrl-C; returns the exit status."""
     follower = _Follower(args.file, args.from_start)
     if not args.json:
         sys.stdout.write(summary_header() + "\n")
@@ -189,8 +181,6 @@ def run_watch(args: argparse.Namespace) -> int:
 
 def _follow(follower: _Follower, monitor: Monitor, first: bytes, args: argparse.Namespace) -> Optional[int]:
     """Feeds one stream until the file is restarted (None) or the header fails (status)."""
-    from corvane.cli import fail
-
     decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")
     data = first
     while True:
