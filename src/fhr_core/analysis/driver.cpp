@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "fhr_core/analysis/series.hpp"
 #include "fhr_core/analysis/window.hpp"
 #include "fhr_core/time/instant.hpp"
 
@@ -68,9 +69,10 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     AnalysisReport report = report_header(input, config);
     const WindowPlan plan(input, config);
     report.windows.reserve(plan.count());
+    const RecordingSeconds recording = bin_recording(input.samples, config.fetal_channel);
     for (std::uint64_t i = 0; i < plan.count(); ++i) {
         const WindowPlan::Window w = plan.window(i);
-        report.windows.push_back(analyze_window(input.samples, config, w.start_ms, w.end_ms));
+        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms));
     }
     return report;
 }
@@ -80,7 +82,10 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
     const WindowPlan plan(input, config);
     if (plan.count() != 0) {
         const WindowPlan::Window w = plan.window(plan.count() - 1);
-        report.windows.push_back(analyze_window(input.samples, config, w.start_ms, w.end_ms));
+        // Only the window's own rows are binned.
+        const RecordingSeconds recording =
+            bin_recording(rows_within(input.samples, w.start_ms, w.end_ms), config.fetal_channel);
+        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms));
     }
     return report;
 }

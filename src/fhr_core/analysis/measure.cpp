@@ -5,13 +5,14 @@
 #include "fhr_core/analysis/sinusoidal.hpp"
 #include "fhr_core/analysis/variability.hpp"
 
+#include <utility>
+
 namespace fhr_core::analysis {
 
-Measurements measure(std::span<const MonitorSample> samples, const AnalysisConfig& config,
-                     const WindowSpans& spans) {
+Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, const WindowSpans& spans) {
     Measurements m;
     m.spans = spans;
-    m.window = build_second_samples(samples, config.fetal_channel, spans);
+    m.window = std::move(window);
     const Series& series = m.window.series;
 
     // Baseline and variability of the current 10 minutes; without a baseline

@@ -42,7 +42,7 @@ struct Measurements {
     WindowFeatures features;
 };
 
-Measurements measure(std::span<const MonitorSample> samples, const AnalysisConfig& config,
-                     const WindowSpans& spans);
+// Measures the window from its per-second series.
+Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

@@ -50,7 +50,6 @@ bool usable_toco(const OptionalValue& v) {
 
 // The working bin of one second while the series is built.
 struct SecondAccumulator {
-    const MonitorSample* named_by = nullptr;
     double fetal_sum = 0.0;
     std::uint64_t fetal_count = 0;
     double maternal_sum = 0.0;
@@ -114,77 +113,27 @@ std::span<const SecondSample> seconds_within(const Series& series, Span span) {
     return {&*first, static_cast<std::size_t>(last - first)};
 }
 
-PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
-                                    const WindowSpans& spans) {
-    PreparedWindow out;
-    const std::int64_t window_start = spans.start_ms;
-    const std::int64_t window_end = spans.end_ms;
+std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
+                                           std::int64_t window_end) {
+    if (window_start > window_end) return {};
+    const auto first = std::lower_bound(
+        samples.begin(), samples.end(), window_start,
+        [](const MonitorSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+    const auto last = std::upper_bound(
+        first, samples.end(), window_end,
+        [](std::int64_t value, const MonitorSample& s) { return value < s.timestamp_ms; });
+    return samples.subspan(static_cast<std::size_t>(first - samples.begin()),
+                           static_cast<std::size_t>(last - first));
+}
 
-    // Rows of [window_start, window_end]; the samples are sorted by time.
-    const auto by_time_lower = [](const MonitorSample& s, std::int64_t value) {
-        return s.timestamp_ms < value;
-    };
-    const auto by_time_upper = [](std::int64_t value, const MonitorSample& s) {
-        return value < s.timestamp_ms;
-    };
-    std::span<const MonitorSample> rows;
-    if (window_start <= window_end) {
-        const auto first =
-            std::lower_bound(samples.begin(), samples.end(), window_start, by_time_lower);
-        const auto last = std::upper_bound(first, samples.end(), window_end, by_time_upper);
-        rows = samples.subspan(static_cast<std::size_t>(first - samples.begin()),
-                               static_cast<std::size_t>(last - first));
-    }
+namespace {
 
-    // Seconds from the start second to the end second, both included.
-    const std::int64_t first_second = second_index(window_start);
-    const std::int64_t last_second = second_index(window_end);
-    std::size_t seconds = 0;
-    if (first_second <= last_second) {
-        seconds = static_cast<std::size_t>(time::distance(first_second, last_second)) + 1;
-    }
-
-    out.series.resize(seconds);
-    for (std::size_t i = 0; i < seconds; ++i) {
-        out.series[i].timestamp_ms = second_start_ms(first_second + static_cast<std::int64_t>(i));
-    }
-
-    // The rows are sorted by time, so the rows of one second are adjacent and
-    // are binned in their recording order by one pass that closes each bin
-    // when the next second begins.
-    std::uint64_t fetal_seconds = 0;
-    std::uint64_t maternal_seconds = 0;
-    std::uint64_t toco_seconds = 0;
-    std::uint64_t paired = 0;
-    std::uint64_t matched = 0;
-    std::size_t current = 0;
+// The series value of one second from its rows (adjacent, in recording
+// order, not empty): the first row names it, each signal is the mean of its
+// usable values summed in row order.
+void bin_second(std::span<const MonitorSample> rows, FetalChannel channel, SecondSample& second) {
     SecondAccumulator bin;
-    const auto close_bin = [&] {
-        SecondSample& second = out.series[current];
-        second.named_by = bin.named_by;
-        second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
-        second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
-        second.toco = mean_of(bin.toco_sum, bin.toco_count);
-        if (second.fetal_bpm) ++fetal_seconds;
-        if (second.maternal_bpm) ++maternal_seconds;
-        if (second.toco) ++toco_seconds;
-        if (second.fetal_bpm && second.maternal_bpm) {
-            ++paired;
-            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) {
-                ++matched;
-            }
-        }
-    };
     for (const MonitorSample& row : rows) {
-        // Every in-window row lies in one of the window's seconds.
-        const auto index =
-            static_cast<std::size_t>(time::distance(first_second, second_index(row.timestamp_ms)));
-        if (bin.named_by == nullptr || index != current) {
-            if (bin.named_by != nullptr) close_bin();
-            bin = SecondAccumulator{};
-            bin.named_by = &row;  // the first row of a second names it
-            current = index;
-        }
         if (const auto& fetal = row.fetal(channel); usable_heart_rate(fetal)) {
             bin.fetal_sum += *fetal;
             ++bin.fetal_count;
@@ -198,7 +147,53 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
             ++bin.toco_count;
         }
     }
-    if (bin.named_by != nullptr) close_bin();
+    second.named_by = &rows.front();
+    second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
+    second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
+    second.toco = mean_of(bin.toco_sum, bin.toco_count);
+}
+
+// Calls `each(rows)` for every run of rows sharing one second, in order.
+template <class Each>
+void for_each_second(std::span<const MonitorSample> rows, Each each) {
+    std::size_t begin = 0;
+    while (begin < rows.size()) {
+        const std::int64_t index = second_index(rows[begin].timestamp_ms);
+        std::size_t end = begin + 1;
+        while (end < rows.size() && second_index(rows[end].timestamp_ms) == index) ++end;
+        each(index, rows.subspan(begin, end - begin));
+        begin = end;
+    }
+}
+
+// The window's seconds, from the start second to the end second, both
+// included, each with its start and no value yet.
+Series empty_seconds(std::int64_t first_second, std::int64_t last_second) {
+    Series series;
+    if (first_second > last_second) return series;
+    series.resize(static_cast<std::size_t>(time::distance(first_second, last_second)) + 1);
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        series[i].timestamp_ms = second_start_ms(first_second + static_cast<std::int64_t>(i));
+    }
+    return series;
+}
+
+// The data-quality figures and the window texts of a filled series.
+void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, const WindowSpans& spans) {
+    std::uint64_t fetal_seconds = 0;
+    std::uint64_t maternal_seconds = 0;
+    std::uint64_t toco_seconds = 0;
+    std::uint64_t paired = 0;
+    std::uint64_t matched = 0;
+    for (const SecondSample& second : out.series) {
+        if (second.fetal_bpm) ++fetal_seconds;
+        if (second.maternal_bpm) ++maternal_seconds;
+        if (second.toco) ++toco_seconds;
+        if (second.fetal_bpm && second.maternal_bpm) {
+            ++paired;
+            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) ++matched;
+        }
+    }
 
     DataQuality& quality = out.data_quality;
     quality.expected_seconds = std::max<std::uint64_t>(
@@ -221,6 +216,73 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
         out.window_end = kUnknownText;
     }
     out.duration_seconds = time::seconds_from_ms(spans.length_ms);
+}
+
+}  // namespace
+
+PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
+                                    const WindowSpans& spans) {
+    PreparedWindow out;
+    const std::span<const MonitorSample> rows = rows_within(samples, spans.start_ms, spans.end_ms);
+    const std::int64_t first_second = second_index(spans.start_ms);
+    out.series = empty_seconds(first_second, second_index(spans.end_ms));
+    // Every in-window row lies in one of the window's seconds.
+    for_each_second(rows, [&](std::int64_t index, std::span<const MonitorSample> of_second) {
+        bin_second(of_second, channel,
+                   out.series[static_cast<std::size_t>(time::distance(first_second, index))]);
+    });
+    finish_window(out, rows, spans);
+    return out;
+}
+
+RecordingSeconds bin_recording(std::span<const MonitorSample> samples, FetalChannel channel) {
+    RecordingSeconds recording;
+    recording.samples = samples;
+    recording.channel = channel;
+    for_each_second(samples, [&](std::int64_t index, std::span<const MonitorSample> of_second) {
+        SecondSample& second = recording.seconds.emplace_back();
+        second.timestamp_ms = second_start_ms(index);
+        bin_second(of_second, channel, second);
+    });
+    return recording;
+}
+
+PreparedWindow prepare_window(const RecordingSeconds& recording, const WindowSpans& spans) {
+    PreparedWindow out;
+    const std::span<const MonitorSample> samples = recording.samples;
+    const std::span<const MonitorSample> rows = rows_within(samples, spans.start_ms, spans.end_ms);
+    const std::int64_t first_second = second_index(spans.start_ms);
+    const std::int64_t last_second = second_index(spans.end_ms);
+    out.series = empty_seconds(first_second, last_second);
+    if (!rows.empty()) {
+        const MonitorSample* const rows_begin = rows.data();
+        const MonitorSample* const rows_end = rows.data() + rows.size();
+        const MonitorSample* const samples_end = samples.data() + samples.size();
+        const std::vector<SecondSample>& seconds = recording.seconds;
+        // The recorded second of the first in-window row, and those after it
+        // up to the one of the last in-window row.
+        auto it = std::lower_bound(seconds.begin(), seconds.end(), rows_begin,
+                                   [](const SecondSample& s, const MonitorSample* row) { return s.named_by < row; });
+        if (it == seconds.end() || it->named_by != rows_begin) --it;  // the first row is not its second's first
+        for (; it != seconds.end() && it->named_by < rows_end; ++it) {
+            const MonitorSample* const begin = it->named_by;
+            const MonitorSample* const end = it + 1 != seconds.end() ? (it + 1)->named_by : samples_end;
+            SecondSample& second =
+                out.series[static_cast<std::size_t>(time::distance(first_second, second_index(begin->timestamp_ms)))];
+            if (begin >= rows_begin && end <= rows_end) {
+                second.named_by = it->named_by;
+                second.fetal_bpm = it->fetal_bpm;
+                second.maternal_bpm = it->maternal_bpm;
+                second.toco = it->toco;
+                continue;
+            }
+            // An edge second the window cuts: binned again from its in-window rows.
+            const MonitorSample* const from = std::max(begin, rows_begin);
+            const MonitorSample* const to = std::min(end, rows_end);
+            bin_second({from, static_cast<std::size_t>(to - from)}, recording.channel, second);
+        }
+    }
+    finish_window(out, rows, spans);
     return out;
 }
 

@@ -48,6 +48,10 @@ double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms);
 // time-ordered series.
 std::span<const SecondSample> seconds_within(const Series& series, Span span);
 
+// The rows of [window_start, window_end] of the time-sorted samples.
+std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
+                                           std::int64_t window_end);
+
 struct PreparedWindow {
     Series series;
     DataQuality data_quality;
@@ -61,5 +65,21 @@ struct PreparedWindow {
 // data-quality figures.
 PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
                                     const WindowSpans& spans);
+
+// The recording binned by second once: every second that holds a row, in
+// time order, valued over all its rows. A window takes the values of the
+// seconds it holds whole as they are; only an edge second whose rows the
+// window cuts is binned again from its in-window rows.
+struct RecordingSeconds {
+    std::span<const MonitorSample> samples;  // owned by the caller, outlives this
+    FetalChannel channel;
+    std::vector<SecondSample> seconds;
+};
+
+RecordingSeconds bin_recording(std::span<const MonitorSample> samples, FetalChannel channel);
+
+// The window build_second_samples makes from the recording's rows, taken from
+// the recording's seconds.
+PreparedWindow prepare_window(const RecordingSeconds& recording, const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

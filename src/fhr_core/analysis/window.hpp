@@ -4,12 +4,19 @@
 #include <cstdint>
 #include <span>
 
+#include "fhr_core/analysis/series.hpp"
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/report.hpp"
 
 namespace fhr_core::analysis {
 
-// Measures and judges the window [window_start, window_end] of the recording.
+// Measures and judges the window [window_start, window_end] of the recording
+// binned once by second; the driver's path.
+WindowAnalysis analyze_window(const RecordingSeconds& recording, const AnalysisConfig& config,
+                              std::int64_t window_start, std::int64_t window_end);
+
+// The same analysis from the rows alone, binning the window's seconds afresh:
+// what the shared binning must reproduce for every window.
 WindowAnalysis analyze_window(std::span<const MonitorSample> samples, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end);
 
