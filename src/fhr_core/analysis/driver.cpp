@@ -70,9 +70,10 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     const WindowPlan plan(input, config);
     report.windows.reserve(plan.count());
     const RecordingSeconds recording = bin_recording(input.samples, config.fetal_channel);
+    WindowSorts sorts;
     for (std::uint64_t i = 0; i < plan.count(); ++i) {
         const WindowPlan::Window w = plan.window(i);
-        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms));
+        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }
     return report;
 }
@@ -85,7 +86,8 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
         // Only the window's own rows are binned.
         const RecordingSeconds recording =
             bin_recording(rows_within(input.samples, w.start_ms, w.end_ms), config.fetal_channel);
-        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms));
+        WindowSorts sorts;
+        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }
     return report;
 }

@@ -9,7 +9,8 @@
 
 namespace fhr_core::analysis {
 
-Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, const WindowSpans& spans) {
+Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, const WindowSpans& spans,
+                     WindowSorts& sorts) {
     Measurements m;
     m.spans = spans;
     m.window = std::move(window);
@@ -18,7 +19,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     // Baseline and variability of the current 10 minutes; without a baseline
     // there is no variability and no event.
     SpanRate& current = m.current;
-    current.baseline_bpm = estimate_baseline(series, spans.current_10_min);
+    current.baseline_bpm = estimate_baseline(series, spans.current_10_min, sorts.baseline);
     current.baseline_class = classify_baseline(current.baseline_bpm);
     if (current.baseline_bpm) {
         const auto baseline = static_cast<double>(*current.baseline_bpm);
@@ -30,20 +31,20 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     current.variability_class = classify_variability(current.variability_bpm);
 
     // Contractions, and the gradual decelerations timed against them.
-    m.contractions = detect_contractions(series, spans);
+    m.contractions = detect_contractions(series, spans, sorts.contraction_toco);
     time_gradual_decelerations(m.decelerations, m.contractions);
     m.contractions_per_10_min = contraction_rate(m.contractions.size(), spans);
     m.tachysystole = tachysystole(m.contractions.size(), series, spans);
 
     m.sinusoidal_pattern = detect_sinusoidal_pattern(series, spans);
-    m.features = compute_features(series, current.baseline_bpm, m.accelerations.size(), m.decelerations,
+    m.features = compute_features(series, sorts, current.baseline_bpm, m.accelerations.size(), m.decelerations,
                                   m.contractions.size(), m.contractions_per_10_min);
 
     // The look-back over the previous 10 minutes.
     if (spans.at_least_20_min) {
         SpanRate& previous = m.previous;
         if (current.baseline_class == BaselineClass::tachycardia) {
-            previous.baseline_bpm = estimate_baseline(series, spans.previous_10_min);
+            previous.baseline_bpm = estimate_baseline(series, spans.previous_10_min, sorts.previous_baseline);
             previous.baseline_class = classify_baseline(previous.baseline_bpm);
         }
         if (current.variability_class == VariabilityClass::minimal) {

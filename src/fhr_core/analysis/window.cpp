@@ -43,9 +43,9 @@ WindowAnalysis assemble(Measurements&& m, const Judgement& j) {
 }  // namespace
 
 WindowAnalysis analyze_window(const RecordingSeconds& recording, const AnalysisConfig& config,
-                              std::int64_t window_start, std::int64_t window_end) {
+                              std::int64_t window_start, std::int64_t window_end, WindowSorts& sorts) {
     const WindowSpans spans = window_spans(window_start, window_end);
-    Measurements measured = measure(prepare_window(recording, spans), config, spans);
+    Measurements measured = measure(prepare_window(recording, spans), config, spans, sorts);
     const Judgement judged = judge(measured);
     return assemble(std::move(measured), judged);
 }
@@ -53,7 +53,8 @@ WindowAnalysis analyze_window(const RecordingSeconds& recording, const AnalysisC
 WindowAnalysis analyze_window(std::span<const MonitorSample> samples, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end) {
     const WindowSpans spans = window_spans(window_start, window_end);
-    Measurements measured = measure(build_second_samples(samples, config.fetal_channel, spans), config, spans);
+    WindowSorts fresh;
+    Measurements measured = measure(build_second_samples(samples, config.fetal_channel, spans), config, spans, fresh);
     const Judgement judged = judge(measured);
     return assemble(std::move(measured), judged);
 }
