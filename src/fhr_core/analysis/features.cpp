@@ -40,7 +40,8 @@ WindowFeatures compute_features(const Series& series, WindowSorts& sorts, std::o
                                 std::size_t contractions, double contractions_per_10_min) {
     WindowFeatures f;
 
-    const ValueSummary fetal = summarize_sorted(sorts.fetal.of(series, &SecondSample::fetal_bpm));
+    const ValueSummary fetal = summarize_sorted(
+        sorts.window_is_current_10_min ? sorts.baseline.values() : sorts.fetal.of(series, &SecondSample::fetal_bpm));
     f.fetal_hr_min_bpm = fetal.min;
     f.fetal_hr_p05_bpm = fetal.p05;
     f.fetal_hr_mean_bpm = fetal.mean;
@@ -88,7 +89,8 @@ WindowFeatures compute_features(const Series& series, WindowSorts& sorts, std::o
     f.contraction_count = contractions;
     f.contractions_per_10_min = contractions_per_10_min;
 
-    const ValueSummary toco = summarize_sorted(sorts.toco.of(series, &SecondSample::toco));
+    const ValueSummary toco = summarize_sorted(
+        sorts.window_is_current_20_min ? sorts.contraction_toco.values() : sorts.toco.of(series, &SecondSample::toco));
     f.toco_mean = toco.mean;
     f.toco_max = toco.max;
     const ValueSummary maternal = summarize_sorted(sorts.maternal.of(series, &SecondSample::maternal_bpm));

@@ -37,6 +37,8 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     m.tachysystole = tachysystole(m.contractions.size(), series, spans);
 
     m.sinusoidal_pattern = detect_sinusoidal_pattern(series, spans);
+    sorts.window_is_current_10_min = seconds_within(series, spans.current_10_min).size() == series.size();
+    sorts.window_is_current_20_min = seconds_within(series, spans.current_20_min).size() == series.size();
     m.features = compute_features(series, sorts, current.baseline_bpm, m.accelerations.size(), m.decelerations,
                                   m.contractions.size(), m.contractions_per_10_min);
 

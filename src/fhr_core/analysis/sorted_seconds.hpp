@@ -21,6 +21,8 @@ public:
     using Field = std::optional<double> SecondSample::*;
 
     const std::vector<double>& of(std::span<const SecondSample> seconds, Field field);
+    // The list of the last call.
+    const std::vector<double>& values() const { return sorted_; }
 
 private:
     struct Entry {
@@ -45,6 +47,11 @@ struct WindowSorts {
     SortedSeconds fetal;              // the whole window's values, for the features
     SortedSeconds maternal;
     SortedSeconds toco;
+    // Whether the whole window is its current 10 (20) minutes, as measured
+    // just before the features: they then read the baseline's (contraction)
+    // list of this window.
+    bool window_is_current_10_min = false;
+    bool window_is_current_20_min = false;
 };
 
 }  // namespace fhr_core::analysis
