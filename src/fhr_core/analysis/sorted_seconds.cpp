@@ -23,6 +23,11 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
         if (const std::optional<double>& v = second.*field) next_.push_back(Entry{second.timestamp_ms, *v});
     }
 
+    if (entries_.empty()) {  // the first call: nothing to carry over
+        entries_.swap(next_);
+        return sort_afresh();
+    }
+
     // Both stretches are in time order: one walk finds the values that left
     // and those that arrived (a second present in both with other bits, an
     // edge second binned from fewer rows, counts as both).
@@ -46,13 +51,8 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
     }
     entries_.swap(next_);
 
-    if (left_.size() + arrived_.size() >= entries_.size() / 2) {
-        // Mostly new: sorting afresh is cheaper.
-        sorted_.clear();
-        for (const Entry& e : entries_) sorted_.push_back(e.value);
-        sort_total_order(sorted_);
-        return sorted_;
-    }
+    // Mostly new: sorting afresh is cheaper.
+    if (left_.size() + arrived_.size() >= entries_.size() / 2) return sort_afresh();
     const auto less = [](double a, double b) { return before(a, b); };
     if (left_.size() + arrived_.size() <= kFewChanges) {
         // A few values: each is found by binary search and moved in place.
@@ -81,6 +81,13 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
     }
     merged_.insert(merged_.end(), arrived_.begin() + static_cast<std::ptrdiff_t>(a), arrived_.end());
     sorted_.swap(merged_);
+    return sorted_;
+}
+
+const std::vector<double>& SortedSeconds::sort_afresh() {
+    sorted_.clear();
+    for (const Entry& e : entries_) sorted_.push_back(e.value);
+    sort_total_order(sorted_);
     return sorted_;
 }
 

@@ -25,6 +25,8 @@ public:
     const std::vector<double>& values() const { return sorted_; }
 
 private:
+    const std::vector<double>& sort_afresh();  // sorted_ from entries_
+
     struct Entry {
         std::int64_t second_ms;
         double value;
