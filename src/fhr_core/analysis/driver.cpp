@@ -69,7 +69,7 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     AnalysisReport report = report_header(input, config);
     const WindowPlan plan(input, config);
     report.windows.reserve(plan.count());
-    const RecordingSeconds recording = bin_recording(input.samples, config.fetal_channel);
+    RecordingSeconds recording(input.samples, config.fetal_channel);
     WindowSorts sorts;
     for (std::uint64_t i = 0; i < plan.count(); ++i) {
         const WindowPlan::Window w = plan.window(i);
@@ -84,8 +84,7 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
     if (plan.count() != 0) {
         const WindowPlan::Window w = plan.window(plan.count() - 1);
         // Only the window's own rows are binned.
-        const RecordingSeconds recording =
-            bin_recording(rows_within(input.samples, w.start_ms, w.end_ms), config.fetal_channel);
+        RecordingSeconds recording(rows_within(input.samples, w.start_ms, w.end_ms), config.fetal_channel);
         WindowSorts sorts;
         report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }

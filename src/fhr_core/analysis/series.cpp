@@ -235,51 +235,53 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
     return out;
 }
 
-RecordingSeconds bin_recording(std::span<const MonitorSample> samples, FetalChannel channel) {
-    RecordingSeconds recording;
-    recording.samples = samples;
-    recording.channel = channel;
-    for_each_second(samples, [&](std::int64_t index, std::span<const MonitorSample> of_second) {
-        SecondSample& second = recording.seconds.emplace_back();
-        second.timestamp_ms = second_start_ms(index);
-        bin_second(of_second, channel, second);
-    });
-    return recording;
+const MonitorSample* RecordingSeconds::end_of(std::size_t k) const {
+    return k + 1 < seconds_.size() ? seconds_[k + 1].named_by : samples_.data() + binned_rows_;
 }
 
-PreparedWindow prepare_window(const RecordingSeconds& recording, const WindowSpans& spans) {
+PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
     PreparedWindow out;
-    const std::span<const MonitorSample> samples = recording.samples;
-    const std::span<const MonitorSample> rows = rows_within(samples, spans.start_ms, spans.end_ms);
+    const std::span<const MonitorSample> rows = rows_within(samples_, spans.start_ms, spans.end_ms);
     const std::int64_t first_second = second_index(spans.start_ms);
-    const std::int64_t last_second = second_index(spans.end_ms);
-    out.series = empty_seconds(first_second, last_second);
+    out.series = empty_seconds(first_second, second_index(spans.end_ms));
     if (!rows.empty()) {
         const MonitorSample* const rows_begin = rows.data();
         const MonitorSample* const rows_end = rows.data() + rows.size();
-        const MonitorSample* const samples_end = samples.data() + samples.size();
-        const std::vector<SecondSample>& seconds = recording.seconds;
-        // The recorded second of the first in-window row, and those after it
-        // up to the one of the last in-window row.
-        auto it = std::lower_bound(seconds.begin(), seconds.end(), rows_begin,
-                                   [](const SecondSample& s, const MonitorSample* row) { return s.named_by < row; });
-        if (it == seconds.end() || it->named_by != rows_begin) --it;  // the first row is not its second's first
-        for (; it != seconds.end() && it->named_by < rows_end; ++it) {
-            const MonitorSample* const begin = it->named_by;
-            const MonitorSample* const end = it + 1 != seconds.end() ? (it + 1)->named_by : samples_end;
+        // Bin every second up to that of the last in-window row, each whole.
+        const std::int64_t last_index = second_index(rows.back().timestamp_ms);
+        while (binned_rows_ < samples_.size() && second_index(samples_[binned_rows_].timestamp_ms) <= last_index) {
+            const std::int64_t index = second_index(samples_[binned_rows_].timestamp_ms);
+            std::size_t end = binned_rows_ + 1;
+            while (end < samples_.size() && second_index(samples_[end].timestamp_ms) == index) ++end;
+            SecondSample& second = seconds_.emplace_back();
+            second.timestamp_ms = second_start_ms(index);
+            bin_second(samples_.subspan(binned_rows_, end - binned_rows_), channel_, second);
+            binned_rows_ = end;
+        }
+        // Drop the seconds that end before the first in-window row; the
+        // first kept one holds that row.
+        while (first_ < seconds_.size() && end_of(first_) <= rows_begin) ++first_;
+        if (first_ > seconds_.size() / 2) {
+            seconds_.erase(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(first_));
+            first_ = 0;
+        }
+        for (std::size_t k = first_; k < seconds_.size() && seconds_[k].named_by < rows_end; ++k) {
+            const SecondSample& recorded = seconds_[k];
+            const MonitorSample* const begin = recorded.named_by;
+            const MonitorSample* const end = end_of(k);
             SecondSample& second =
                 out.series[static_cast<std::size_t>(time::distance(first_second, second_index(begin->timestamp_ms)))];
             if (begin >= rows_begin && end <= rows_end) {
-                second.named_by = it->named_by;
-                second.fetal_bpm = it->fetal_bpm;
-                second.maternal_bpm = it->maternal_bpm;
-                second.toco = it->toco;
+                second.named_by = recorded.named_by;
+                second.fetal_bpm = recorded.fetal_bpm;
+                second.maternal_bpm = recorded.maternal_bpm;
+                second.toco = recorded.toco;
                 continue;
             }
             // An edge second the window cuts: binned again from its in-window rows.
             const MonitorSample* const from = std::max(begin, rows_begin);
             const MonitorSample* const to = std::min(end, rows_end);
-            bin_second({from, static_cast<std::size_t>(to - from)}, recording.channel, second);
+            bin_second({from, static_cast<std::size_t>(to - from)}, channel_, second);
         }
     }
     finish_window(out, rows, spans);

@@ -66,20 +66,31 @@ struct PreparedWindow {
 PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
                                     const WindowSpans& spans);
 
-// The recording binned by second once: every second that holds a row, in
-// time order, valued over all its rows. A window takes the values of the
-// seconds it holds whole as they are; only an edge second whose rows the
-// window cuts is binned again from its in-window rows.
-struct RecordingSeconds {
-    std::span<const MonitorSample> samples;  // owned by the caller, outlives this
-    FetalChannel channel;
-    std::vector<SecondSample> seconds;
+// The recording binned by second once, as the windows advance: every second
+// that holds a row, valued over all its rows, is binned when the first
+// window reaching it asks and dropped once the windows have passed it. A
+// window takes the values of the seconds it holds whole as they are; only an
+// edge second whose rows the window cuts is binned again from its in-window
+// rows.
+class RecordingSeconds {
+public:
+    // `samples` (sorted by time) must outlive this.
+    RecordingSeconds(std::span<const MonitorSample> samples, FetalChannel channel)
+        : samples_(samples), channel_(channel) {}
+
+    // The window build_second_samples makes from the rows. Windows come in
+    // order: neither start nor end before those of the window asked before.
+    PreparedWindow prepare(const WindowSpans& spans);
+
+private:
+    // The row after the last row of seconds_[k].
+    const MonitorSample* end_of(std::size_t k) const;
+
+    std::span<const MonitorSample> samples_;
+    FetalChannel channel_;
+    std::vector<SecondSample> seconds_;  // in time order; those before first_ are passed
+    std::size_t first_ = 0;
+    std::size_t binned_rows_ = 0;  // the rows before this are binned
 };
-
-RecordingSeconds bin_recording(std::span<const MonitorSample> samples, FetalChannel channel);
-
-// The window build_second_samples makes from the recording's rows, taken from
-// the recording's seconds.
-PreparedWindow prepare_window(const RecordingSeconds& recording, const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

@@ -42,10 +42,10 @@ WindowAnalysis assemble(Measurements&& m, const Judgement& j) {
 
 }  // namespace
 
-WindowAnalysis analyze_window(const RecordingSeconds& recording, const AnalysisConfig& config,
+WindowAnalysis analyze_window(RecordingSeconds& recording, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end, WindowSorts& sorts) {
     const WindowSpans spans = window_spans(window_start, window_end);
-    Measurements measured = measure(prepare_window(recording, spans), config, spans, sorts);
+    Measurements measured = measure(recording.prepare(spans), config, spans, sorts);
     const Judgement judged = judge(measured);
     return assemble(std::move(measured), judged);
 }

@@ -14,7 +14,7 @@ namespace fhr_core::analysis {
 // Measures and judges the window [window_start, window_end] of the recording
 // binned once by second, with the sorted value lists of the window analysed
 // before; the driver's path.
-WindowAnalysis analyze_window(const RecordingSeconds& recording, const AnalysisConfig& config,
+WindowAnalysis analyze_window(RecordingSeconds& recording, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end, WindowSorts& sorts);
 
 // The same analysis from the rows alone, binning and sorting afresh:
