@@ -83,8 +83,7 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
     const WindowPlan plan(input, config);
     if (plan.count() != 0) {
         const WindowPlan::Window w = plan.window(plan.count() - 1);
-        // Only the window's own rows are binned.
-        RecordingSeconds recording(rows_within(input.samples, w.start_ms, w.end_ms), config.fetal_channel);
+        RecordingSeconds recording(input.samples, config.fetal_channel);
         WindowSorts sorts;
         report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }

@@ -247,6 +247,19 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
     if (!rows.empty()) {
         const MonitorSample* const rows_begin = rows.data();
         const MonitorSample* const rows_end = rows.data() + rows.size();
+        // Seconds wholly before the window are never binned: when binning
+        // has not reached the second of the first in-window row, it starts
+        // at that second's first row, and whatever was binned is passed.
+        const std::int64_t first_index = second_index(rows_begin->timestamp_ms);
+        const MonitorSample* second_begin = rows_begin;
+        while (second_begin != samples_.data() && second_index((second_begin - 1)->timestamp_ms) == first_index) {
+            --second_begin;
+        }
+        if (const auto skip_to = static_cast<std::size_t>(second_begin - samples_.data()); skip_to > binned_rows_) {
+            seconds_.clear();
+            first_ = 0;
+            binned_rows_ = skip_to;
+        }
         // Bin every second up to that of the last in-window row, each whole.
         const std::int64_t last_index = second_index(rows.back().timestamp_ms);
         while (binned_rows_ < samples_.size() && second_index(samples_[binned_rows_].timestamp_ms) <= last_index) {
