@@ -87,7 +87,7 @@ DecimalShape scan_decimal(std::string_view s) {
 // division gives the correctly rounded value. Anything else returns nothing.
 std::optional<double> parse_short_decimal(std::string_view s) {
     constexpr std::size_t kMaxDigits = 15;  // 10^15 < 2^53
-    constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+    static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const char* p = s.data();
     const char* const end = p + s.size();
