@@ -53,6 +53,7 @@ struct DetectionCase {
 };
 
 TEST(ContractionDetection, LevelsPeaksAndExtents) {
+    SortedSeconds fresh;
     const DetectionCase cases[] = {
         // Rise and fall cross the edge level 13 four seconds outside the
         // plateau; the first of the equal plateau points is the peak.
@@ -169,7 +170,7 @@ TEST(ContractionDetection, LevelsPeaksAndExtents) {
     };
     for (const DetectionCase& c : cases) {
         const TocoFixture fixture(c.profile);
-        const std::vector<Contraction> contractions = detect_contractions(fixture.series, fixture.spans());
+        const std::vector<Contraction> contractions = detect_contractions(fixture.series, fixture.spans(), fresh);
         ASSERT_EQ(contractions.size(), c.expected.size()) << c.name;
         for (std::size_t i = 0; i < contractions.size(); ++i) {
             const ExpectedContraction& e = c.expected[i];
@@ -185,11 +186,12 @@ TEST(ContractionDetection, LevelsPeaksAndExtents) {
 }
 
 TEST(ContractionDetection, EmptyAndReversedWindows) {
+    SortedSeconds fresh;
     const Series empty;
-    EXPECT_TRUE(detect_contractions(empty, window_spans(kBaseMs, kBaseMs + 600'000)).empty());
+    EXPECT_TRUE(detect_contractions(empty, window_spans(kBaseMs, kBaseMs + 600'000), fresh).empty());
     const TocoFixture fixture({{10, 100}, {60, 40}, {10, 460}});
     const WindowSpans forward = fixture.spans();
-    EXPECT_TRUE(detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms)).empty());
+    EXPECT_TRUE(detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms), fresh).empty());
 }
 
 // ---------------------------------------------------------- rate and tachysystole

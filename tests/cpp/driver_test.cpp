@@ -1,12 +1,15 @@
 #include "fhr_core/analysis/driver.hpp"
 
 #include "fhr_core/analysis/report_writer.hpp"
+#include "fhr_core/analysis/window.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 
 namespace {
@@ -124,6 +127,46 @@ TEST(WindowDriver, LastWindowAloneEqualsTheLastWindowOfTheRun) {
             << c.samples << " samples, step " << c.step_seconds;
     }
     EXPECT_TRUE(analyze_last_window(InputData{}, rolling(10, 60)).windows.empty());
+}
+
+// Random recordings with gaps, NaN, out-of-range values, out-of-order rows
+// and repeated times: every window the driver reports from the recording's
+// shared per-second bins equals the window analysed afresh from its rows.
+TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
+    std::mt19937_64 random(20261206);
+    const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    const auto chance = [&](double p) { return uniform(0.0, 1.0) < p; };
+    for (int trial = 0; trial < 12; ++trial) {
+        InputData input;
+        std::int64_t t = -700 + trial * 12'345;
+        const int rows = 2000 + static_cast<int>(uniform(0, 5000));
+        for (int i = 0; i < rows; ++i) {
+            MonitorSample& sample = input.samples.emplace_back();
+            const double phase = i / 240.0;
+            sample.timestamp = std::to_string(i);
+            sample.timestamp_ms = t;
+            if (!chance(0.05)) sample.hr1 = std::round(4 * (140 + 30 * std::sin(phase) + uniform(-12, 12))) / 4;
+            if (chance(0.002)) sample.hr1 = std::nan("");
+            if (chance(0.01)) sample.hr1 = 250.0;
+            if (chance(0.5)) sample.hrm = 80 + uniform(0, 70);
+            if (!chance(0.05)) sample.toco = std::max(0.0, 60 * std::sin(phase * 3) + uniform(-5, 5));
+            if (chance(0.01)) t -= static_cast<std::int64_t>(uniform(0, 3000));  // out of order
+            else if (chance(0.003)) t += static_cast<std::int64_t>(uniform(0, 900'000));  // gap
+            else if (!chance(0.02)) t += chance(0.8) ? 250 : static_cast<std::int64_t>(uniform(1, 1700));
+        }
+        finish_input(input);
+        AnalysisConfig config;
+        if (trial % 4 != 0) config = rolling(10 + static_cast<std::uint32_t>(uniform(0, 21)),
+                                             static_cast<std::uint32_t>(chance(0.5) ? uniform(0, 3) : uniform(0, 700)));
+        const AnalysisReport shared = analyze_rolling_windows(input, config);
+        AnalysisReport fresh = shared;
+        const fhr_core::analysis::WindowPlan plan(input, config);
+        for (std::uint64_t i = 0; i < plan.count(); ++i) {
+            const auto w = plan.window(i);
+            fresh.windows[i] = fhr_core::analysis::analyze_window(input.samples, config, w.start_ms, w.end_ms);
+        }
+        EXPECT_EQ(fhr_core::analysis::report_as_json(shared), fhr_core::analysis::report_as_json(fresh)) << trial;
+    }
 }
 
 TEST(WindowDriver, NoSamplesNoWindows) {

@@ -44,6 +44,7 @@ struct HeartRateCase {
 };
 
 TEST(WindowFeaturesHeartRate, Table) {
+    WindowSorts fresh;
     const std::vector<HeartRateCase> cases = {
         {"no fetal values",
          {{kNone, 80.0}, {kNone, 90.0}}, 140,
@@ -71,7 +72,7 @@ TEST(WindowFeaturesHeartRate, Table) {
     };
     for (const HeartRateCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const WindowFeatures f = compute_features(series_of(c.seconds), c.baseline, 0, {}, 0, 0.0);
+        const WindowFeatures f = compute_features(series_of(c.seconds), fresh, c.baseline, 0, {}, 0, 0.0);
         EXPECT_EQ(f.fetal_hr_min_bpm, c.min);
         EXPECT_EQ(f.fetal_hr_p05_bpm, c.p05);
         EXPECT_EQ(f.fetal_hr_mean_bpm, c.mean);
@@ -95,6 +96,7 @@ TEST(WindowFeaturesHeartRate, Table) {
 }
 
 TEST(WindowFeaturesToco, Table) {
+    WindowSorts fresh;
     struct Case {
         std::vector<Sec> seconds;
         Opt mean, max;
@@ -105,7 +107,7 @@ TEST(WindowFeaturesToco, Table) {
         {{{kNone, kNone, 0.0}, {140.0}}, 0.0, 0.0},
     };
     for (const Case& c : cases) {
-        const WindowFeatures f = compute_features(series_of(c.seconds), std::nullopt, 0, {}, 0, 0.0);
+        const WindowFeatures f = compute_features(series_of(c.seconds), fresh, std::nullopt, 0, {}, 0, 0.0);
         EXPECT_EQ(f.toco_mean, c.mean);
         EXPECT_EQ(f.toco_max, c.max);
     }
@@ -121,6 +123,7 @@ Deceleration decel(double duration, double nadir, double depth, DecelerationKind
 }
 
 TEST(WindowFeaturesEvents, Table) {
+    WindowSorts fresh;
     using K = DecelerationKind;
     struct Case {
         const char* name;
@@ -152,7 +155,7 @@ TEST(WindowFeaturesEvents, Table) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const WindowFeatures f =
-            compute_features(series_of({{140.0}}), 140, c.accelerations, c.decelerations, c.contractions, c.rate);
+            compute_features(series_of({{140.0}}), fresh, 140, c.accelerations, c.decelerations, c.contractions, c.rate);
         EXPECT_EQ(f.acceleration_count, c.accelerations);
         EXPECT_EQ(f.deceleration_count, c.decel_count);
         EXPECT_EQ(f.prolonged_deceleration_count, c.prolonged);
@@ -167,9 +170,10 @@ TEST(WindowFeaturesEvents, Table) {
 // The summaries cover the whole window: a rising rate has a whole-window
 // mean below a baseline taken from its last part.
 TEST(WindowFeaturesHeartRate, WholeWindowMean) {
+    WindowSorts fresh;
     std::vector<Sec> seconds;
     for (int i = 0; i < 1800; ++i) seconds.push_back({i < 1200 ? 130.0 : 150.0});
-    const WindowFeatures f = compute_features(series_of(seconds), 150, 0, {}, 0, 0.0);
+    const WindowFeatures f = compute_features(series_of(seconds), fresh, 150, 0, {}, 0, 0.0);
     ASSERT_TRUE(f.baseline_delta_mean_bpm);
     EXPECT_DOUBLE_EQ(*f.baseline_delta_mean_bpm, (1200.0 * 130.0 + 600.0 * 150.0) / 1800.0 - 150.0);
     EXPECT_LT(*f.baseline_delta_mean_bpm, 0.0);

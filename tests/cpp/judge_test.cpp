@@ -418,7 +418,7 @@ TEST(LookBack, WindowsAtTheEndsOfTheInstantRange) {
     constexpr std::int64_t kFirst = std::numeric_limits<std::int64_t>::min();
     constexpr std::int64_t kLast = std::numeric_limits<std::int64_t>::max();
     for (const auto& [start, end] : {std::pair{kFirst, kFirst + m(20)}, std::pair{kLast - m(20), kLast}, std::pair{kFirst, kFirst}}) {
-        const WindowAnalysis w = analysis::analyze_window({}, AnalysisConfig{}, start, end);
+        const WindowAnalysis w = analysis::analyze_window(std::span<const MonitorSample>{}, AnalysisConfig{}, start, end);
         EXPECT_TRUE(w.high_risk_features.empty());
     }
 }

@@ -121,7 +121,8 @@ public:
     // The features follow from the events, as the measuring stage has them.
     Measurements build() const {
         Measurements out = m_;
-        out.features = compute_features(Series{}, out.current.baseline_bpm, out.accelerations.size(),
+        WindowSorts sorts;
+        out.features = compute_features(Series{}, sorts, out.current.baseline_bpm, out.accelerations.size(),
                                         out.decelerations, out.contractions.size(), 0.0);
         return out;
     }

@@ -22,16 +22,10 @@ constexpr double kBaselineStepBpm = 5.0;
 
 }  // namespace
 
-std::optional<std::int32_t> estimate_baseline(const Series& series, Span span) {
-    const std::span<const SecondSample> seconds = seconds_within(series, span);
-    std::vector<double> values;
-    values.reserve(seconds.size());
-    for (const SecondSample& second : seconds) {
-        if (second.fetal_bpm) values.push_back(*second.fetal_bpm);
-    }
+std::optional<std::int32_t> estimate_baseline(const Series& series, Span span, SortedSeconds& sorted) {
+    const std::vector<double>& values = sorted.of(seconds_within(series, span), &SecondSample::fetal_bpm);
     if (values.size() < kMinBaselineValues) return std::nullopt;
 
-    sort_total_order(values);
     const std::size_t n = values.size();
     const std::size_t lo = n / kTrimDivisor;
     const std::size_t hi = std::max(lo + 1, n - lo);

@@ -106,18 +106,14 @@ Span link_span(std::int64_t contraction_start, std::int64_t contraction_end) {
     return Span{time::earlier(contraction_start, kLinkBeforeStartMs), time::later(contraction_end, kLinkAfterEndMs)};
 }
 
-std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans) {
+std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans,
+                                             SortedSeconds& sorted_toco) {
     const Span detection = spans.current_20_min;
     const std::span<const SecondSample> seconds = seconds_within(series, detection);
     const std::size_t n = seconds.size();
 
-    std::vector<double> toco;
-    toco.reserve(n);
-    for (const SecondSample& second : seconds) {
-        if (second.toco) toco.push_back(*second.toco);
-    }
+    const std::vector<double>& toco = sorted_toco.of(seconds, &SecondSample::toco);
     if (toco.size() < kMinTocoSeconds) return {};
-    sort_total_order(toco);
     const double p20 = quantile(toco, kLowQuantile);
     const double p90 = quantile(toco, kEdgeQuantile);
     const double p95 = quantile(toco, kHighQuantile);

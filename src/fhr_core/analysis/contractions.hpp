@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fhr_core/analysis/series.hpp"
+#include "fhr_core/analysis/sorted_seconds.hpp"
 #include "fhr_core/model/report.hpp"
 
 namespace fhr_core::analysis {
@@ -30,7 +31,9 @@ struct Contraction {
 Span link_span(std::int64_t contraction_start, std::int64_t contraction_end);
 
 // Contractions of the current 20 minutes, in time order of the peaks.
-std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans);
+// `sorted_toco` keeps the span's TOCO values between calls.
+std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans,
+                                             SortedSeconds& sorted_toco);
 
 // Contractions per 10 minutes of the whole window.
 double contraction_rate(std::size_t contractions, const WindowSpans& spans);

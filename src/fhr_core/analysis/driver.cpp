@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "fhr_core/analysis/series.hpp"
 #include "fhr_core/analysis/window.hpp"
 #include "fhr_core/time/instant.hpp"
 
@@ -73,9 +74,11 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     AnalysisReport report = report_header(input, config);
     const WindowPlan plan(input, config);
     report.windows.reserve(plan.count());
+    RecordingSeconds recording(input.samples, config.fetal_channel);
+    WindowSorts sorts;
     for (std::uint64_t i = 0; i < plan.count(); ++i) {
         const WindowPlan::Window w = plan.window(i);
-        report.windows.push_back(analyze_window(input.samples, config, w.start_ms, w.end_ms));
+        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }
     return report;
 }
@@ -85,7 +88,9 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
     const WindowPlan plan(input, config);
     if (plan.count() != 0) {
         const WindowPlan::Window w = plan.window(plan.count() - 1);
-        report.windows.push_back(analyze_window(input.samples, config, w.start_ms, w.end_ms));
+        RecordingSeconds recording(input.samples, config.fetal_channel);
+        WindowSorts sorts;
+        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }
     return report;
 }

@@ -32,24 +32,16 @@ std::optional<double> difference(std::optional<double> a, std::optional<double> 
     return *a - *b;
 }
 
-template <class Field>
-ValueSummary summarize_present(const Series& series, Field field) {
-    std::vector<double> values;
-    values.reserve(series.size());
-    for (const SecondSample& second : series) {
-        if (const std::optional<double>& v = second.*field) values.push_back(*v);
-    }
-    return summarize_values(values);
-}
 
 }  // namespace
 
-WindowFeatures compute_features(const Series& series, std::optional<std::int32_t> baseline_bpm,
+WindowFeatures compute_features(const Series& series, WindowSorts& sorts, std::optional<std::int32_t> baseline_bpm,
                                 std::size_t accelerations, const std::vector<Deceleration>& decelerations,
                                 std::size_t contractions, double contractions_per_10_min) {
     WindowFeatures f;
 
-    const ValueSummary fetal = summarize_present(series, &SecondSample::fetal_bpm);
+    const ValueSummary fetal = summarize_sorted(
+        sorts.window_is_current_10_min ? sorts.baseline.values() : sorts.fetal.of(series, &SecondSample::fetal_bpm));
     f.fetal_hr_min_bpm = fetal.min;
     f.fetal_hr_p05_bpm = fetal.p05;
     f.fetal_hr_mean_bpm = fetal.mean;
@@ -97,10 +89,11 @@ WindowFeatures compute_features(const Series& series, std::optional<std::int32_t
     f.contraction_count = contractions;
     f.contractions_per_10_min = contractions_per_10_min;
 
-    const ValueSummary toco = summarize_present(series, &SecondSample::toco);
+    const ValueSummary toco = summarize_sorted(
+        sorts.window_is_current_20_min ? sorts.contraction_toco.values() : sorts.toco.of(series, &SecondSample::toco));
     f.toco_mean = toco.mean;
     f.toco_max = toco.max;
-    const ValueSummary maternal = summarize_present(series, &SecondSample::maternal_bpm);
+    const ValueSummary maternal = summarize_sorted(sorts.maternal.of(series, &SecondSample::maternal_bpm));
     f.maternal_hr_mean_bpm = maternal.mean;
     f.fetal_maternal_mean_difference_bpm = difference(fetal.mean, maternal.mean);
     return f;

@@ -5,19 +5,21 @@
 #include "fhr_core/analysis/sinusoidal.hpp"
 #include "fhr_core/analysis/variability.hpp"
 
+#include <utility>
+
 namespace fhr_core::analysis {
 
-Measurements measure(std::span<const MonitorSample> samples, const AnalysisConfig& config,
-                     const WindowSpans& spans) {
+Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, const WindowSpans& spans,
+                     WindowSorts& sorts) {
     Measurements m;
     m.spans = spans;
-    m.window = build_second_samples(samples, config.fetal_channel, spans);
+    m.window = std::move(window);
     const Series& series = m.window.series;
 
     // Baseline and variability of the current 10 minutes; without a baseline
     // there is no variability and no event.
     SpanRate& current = m.current;
-    current.baseline_bpm = estimate_baseline(series, spans.current_10_min);
+    current.baseline_bpm = estimate_baseline(series, spans.current_10_min, sorts.baseline);
     current.baseline_class = classify_baseline(current.baseline_bpm);
     if (current.baseline_bpm) {
         const auto baseline = static_cast<double>(*current.baseline_bpm);
@@ -29,20 +31,22 @@ Measurements measure(std::span<const MonitorSample> samples, const AnalysisConfi
     current.variability_class = classify_variability(current.variability_bpm);
 
     // Contractions, and the gradual decelerations timed against them.
-    m.contractions = detect_contractions(series, spans);
+    m.contractions = detect_contractions(series, spans, sorts.contraction_toco);
     time_gradual_decelerations(m.decelerations, m.contractions);
     m.contractions_per_10_min = contraction_rate(m.contractions.size(), spans);
     m.tachysystole = tachysystole(m.contractions.size(), series, spans);
 
     m.sinusoidal_pattern = detect_sinusoidal_pattern(series, spans);
-    m.features = compute_features(series, current.baseline_bpm, m.accelerations.size(), m.decelerations,
+    sorts.window_is_current_10_min = seconds_within(series, spans.current_10_min).size() == series.size();
+    sorts.window_is_current_20_min = seconds_within(series, spans.current_20_min).size() == series.size();
+    m.features = compute_features(series, sorts, current.baseline_bpm, m.accelerations.size(), m.decelerations,
                                   m.contractions.size(), m.contractions_per_10_min);
 
     // The look-back over the previous 10 minutes.
     if (spans.at_least_20_min) {
         SpanRate& previous = m.previous;
         if (current.baseline_class == BaselineClass::tachycardia) {
-            previous.baseline_bpm = estimate_baseline(series, spans.previous_10_min);
+            previous.baseline_bpm = estimate_baseline(series, spans.previous_10_min, sorts.previous_baseline);
             previous.baseline_class = classify_baseline(previous.baseline_bpm);
         }
         if (current.variability_class == VariabilityClass::minimal) {

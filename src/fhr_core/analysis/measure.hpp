@@ -10,6 +10,7 @@
 #include "fhr_core/analysis/contractions.hpp"
 #include "fhr_core/analysis/events.hpp"
 #include "fhr_core/analysis/series.hpp"
+#include "fhr_core/analysis/sorted_seconds.hpp"
 #include "fhr_core/analysis/window_spans.hpp"
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/report.hpp"
@@ -42,7 +43,9 @@ struct Measurements {
     WindowFeatures features;
 };
 
-Measurements measure(std::span<const MonitorSample> samples, const AnalysisConfig& config,
-                     const WindowSpans& spans);
+// Measures the window from its per-second series.
+// `sorts` carries the sorted value lists from the window measured before.
+Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, const WindowSpans& spans,
+                     WindowSorts& sorts);
 
 }  // namespace fhr_core::analysis

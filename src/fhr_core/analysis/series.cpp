@@ -50,7 +50,6 @@ bool usable_toco(const OptionalValue& v) {
 
 // The working bin of one second while the series is built.
 struct SecondAccumulator {
-    const MonitorSample* named_by = nullptr;
     double fetal_sum = 0.0;
     std::uint64_t fetal_count = 0;
     double maternal_sum = 0.0;
@@ -114,77 +113,27 @@ std::span<const SecondSample> seconds_within(const Series& series, Span span) {
     return {&*first, static_cast<std::size_t>(last - first)};
 }
 
-PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
-                                    const WindowSpans& spans) {
-    PreparedWindow out;
-    const std::int64_t window_start = spans.start_ms;
-    const std::int64_t window_end = spans.end_ms;
+std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
+                                           std::int64_t window_end) {
+    if (window_start > window_end) return {};
+    const auto first = std::lower_bound(
+        samples.begin(), samples.end(), window_start,
+        [](const MonitorSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+    const auto last = std::upper_bound(
+        first, samples.end(), window_end,
+        [](std::int64_t value, const MonitorSample& s) { return value < s.timestamp_ms; });
+    return samples.subspan(static_cast<std::size_t>(first - samples.begin()),
+                           static_cast<std::size_t>(last - first));
+}
 
-    // Rows of [window_start, window_end]; the samples are sorted by time.
-    const auto by_time_lower = [](const MonitorSample& s, std::int64_t value) {
-        return s.timestamp_ms < value;
-    };
-    const auto by_time_upper = [](std::int64_t value, const MonitorSample& s) {
-        return value < s.timestamp_ms;
-    };
-    std::span<const MonitorSample> rows;
-    if (window_start <= window_end) {
-        const auto first =
-            std::lower_bound(samples.begin(), samples.end(), window_start, by_time_lower);
-        const auto last = std::upper_bound(first, samples.end(), window_end, by_time_upper);
-        rows = samples.subspan(static_cast<std::size_t>(first - samples.begin()),
-                               static_cast<std::size_t>(last - first));
-    }
+namespace {
 
-    // Seconds from the start second to the end second, both included.
-    const std::int64_t first_second = second_index(window_start);
-    const std::int64_t last_second = second_index(window_end);
-    std::size_t seconds = 0;
-    if (first_second <= last_second) {
-        seconds = static_cast<std::size_t>(time::distance(first_second, last_second)) + 1;
-    }
-
-    out.series.resize(seconds);
-    for (std::size_t i = 0; i < seconds; ++i) {
-        out.series[i].timestamp_ms = second_start_ms(first_second + static_cast<std::int64_t>(i));
-    }
-
-    // The rows are sorted by time, so the rows of one second are adjacent and
-    // are binned in their recording order by one pass that closes each bin
-    // when the next second begins.
-    std::uint64_t fetal_seconds = 0;
-    std::uint64_t maternal_seconds = 0;
-    std::uint64_t toco_seconds = 0;
-    std::uint64_t paired = 0;
-    std::uint64_t matched = 0;
-    std::size_t current = 0;
+// The series value of one second from its rows (adjacent, in recording
+// order, not empty): the first row names it, each signal is the mean of its
+// usable values summed in row order.
+void bin_second(std::span<const MonitorSample> rows, FetalChannel channel, SecondSample& second) {
     SecondAccumulator bin;
-    const auto close_bin = [&] {
-        SecondSample& second = out.series[current];
-        second.named_by = bin.named_by;
-        second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
-        second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
-        second.toco = mean_of(bin.toco_sum, bin.toco_count);
-        if (second.fetal_bpm) ++fetal_seconds;
-        if (second.maternal_bpm) ++maternal_seconds;
-        if (second.toco) ++toco_seconds;
-        if (second.fetal_bpm && second.maternal_bpm) {
-            ++paired;
-            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) {
-                ++matched;
-            }
-        }
-    };
     for (const MonitorSample& row : rows) {
-        // Every in-window row lies in one of the window's seconds.
-        const auto index =
-            static_cast<std::size_t>(time::distance(first_second, second_index(row.timestamp_ms)));
-        if (bin.named_by == nullptr || index != current) {
-            if (bin.named_by != nullptr) close_bin();
-            bin = SecondAccumulator{};
-            bin.named_by = &row;  // the first row of a second names it
-            current = index;
-        }
         if (const auto& fetal = row.fetal(channel); usable_heart_rate(fetal)) {
             bin.fetal_sum += *fetal;
             ++bin.fetal_count;
@@ -198,7 +147,53 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
             ++bin.toco_count;
         }
     }
-    if (bin.named_by != nullptr) close_bin();
+    second.named_by = &rows.front();
+    second.fetal_bpm = mean_of(bin.fetal_sum, bin.fetal_count);
+    second.maternal_bpm = mean_of(bin.maternal_sum, bin.maternal_count);
+    second.toco = mean_of(bin.toco_sum, bin.toco_count);
+}
+
+// Calls `each(rows)` for every run of rows sharing one second, in order.
+template <class Each>
+void for_each_second(std::span<const MonitorSample> rows, Each each) {
+    std::size_t begin = 0;
+    while (begin < rows.size()) {
+        const std::int64_t index = second_index(rows[begin].timestamp_ms);
+        std::size_t end = begin + 1;
+        while (end < rows.size() && second_index(rows[end].timestamp_ms) == index) ++end;
+        each(index, rows.subspan(begin, end - begin));
+        begin = end;
+    }
+}
+
+// The window's seconds, from the start second to the end second, both
+// included, each with its start and no value yet.
+Series empty_seconds(std::int64_t first_second, std::int64_t last_second) {
+    Series series;
+    if (first_second > last_second) return series;
+    series.resize(static_cast<std::size_t>(time::distance(first_second, last_second)) + 1);
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        series[i].timestamp_ms = second_start_ms(first_second + static_cast<std::int64_t>(i));
+    }
+    return series;
+}
+
+// The data-quality figures and the window texts of a filled series.
+void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, const WindowSpans& spans) {
+    std::uint64_t fetal_seconds = 0;
+    std::uint64_t maternal_seconds = 0;
+    std::uint64_t toco_seconds = 0;
+    std::uint64_t paired = 0;
+    std::uint64_t matched = 0;
+    for (const SecondSample& second : out.series) {
+        if (second.fetal_bpm) ++fetal_seconds;
+        if (second.maternal_bpm) ++maternal_seconds;
+        if (second.toco) ++toco_seconds;
+        if (second.fetal_bpm && second.maternal_bpm) {
+            ++paired;
+            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) ++matched;
+        }
+    }
 
     DataQuality& quality = out.data_quality;
     quality.expected_seconds = std::max<std::uint64_t>(
@@ -221,6 +216,88 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
         out.window_end = kUnknownText;
     }
     out.duration_seconds = time::seconds_from_ms(spans.length_ms);
+}
+
+}  // namespace
+
+PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
+                                    const WindowSpans& spans) {
+    PreparedWindow out;
+    const std::span<const MonitorSample> rows = rows_within(samples, spans.start_ms, spans.end_ms);
+    const std::int64_t first_second = second_index(spans.start_ms);
+    out.series = empty_seconds(first_second, second_index(spans.end_ms));
+    // Every in-window row lies in one of the window's seconds.
+    for_each_second(rows, [&](std::int64_t index, std::span<const MonitorSample> of_second) {
+        bin_second(of_second, channel,
+                   out.series[static_cast<std::size_t>(time::distance(first_second, index))]);
+    });
+    finish_window(out, rows, spans);
+    return out;
+}
+
+const MonitorSample* RecordingSeconds::end_of(std::size_t k) const {
+    return k + 1 < seconds_.size() ? seconds_[k + 1].named_by : samples_.data() + binned_rows_;
+}
+
+PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
+    PreparedWindow out;
+    const std::span<const MonitorSample> rows = rows_within(samples_, spans.start_ms, spans.end_ms);
+    const std::int64_t first_second = second_index(spans.start_ms);
+    out.series = empty_seconds(first_second, second_index(spans.end_ms));
+    if (!rows.empty()) {
+        const MonitorSample* const rows_begin = rows.data();
+        const MonitorSample* const rows_end = rows.data() + rows.size();
+        // Seconds wholly before the window are never binned: when binning
+        // has not reached the second of the first in-window row, it starts
+        // at that second's first row, and whatever was binned is passed.
+        const std::int64_t first_index = second_index(rows_begin->timestamp_ms);
+        const MonitorSample* second_begin = rows_begin;
+        while (second_begin != samples_.data() && second_index((second_begin - 1)->timestamp_ms) == first_index) {
+            --second_begin;
+        }
+        if (const auto skip_to = static_cast<std::size_t>(second_begin - samples_.data()); skip_to > binned_rows_) {
+            seconds_.clear();
+            first_ = 0;
+            binned_rows_ = skip_to;
+        }
+        // Bin every second up to that of the last in-window row, each whole.
+        const std::int64_t last_index = second_index(rows.back().timestamp_ms);
+        while (binned_rows_ < samples_.size() && second_index(samples_[binned_rows_].timestamp_ms) <= last_index) {
+            const std::int64_t index = second_index(samples_[binned_rows_].timestamp_ms);
+            std::size_t end = binned_rows_ + 1;
+            while (end < samples_.size() && second_index(samples_[end].timestamp_ms) == index) ++end;
+            SecondSample& second = seconds_.emplace_back();
+            second.timestamp_ms = second_start_ms(index);
+            bin_second(samples_.subspan(binned_rows_, end - binned_rows_), channel_, second);
+            binned_rows_ = end;
+        }
+        // Drop the seconds that end before the first in-window row; the
+        // first kept one holds that row.
+        while (first_ < seconds_.size() && end_of(first_) <= rows_begin) ++first_;
+        if (first_ > seconds_.size() / 2) {
+            seconds_.erase(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(first_));
+            first_ = 0;
+        }
+        for (std::size_t k = first_; k < seconds_.size() && seconds_[k].named_by < rows_end; ++k) {
+            const SecondSample& recorded = seconds_[k];
+            const MonitorSample* const begin = recorded.named_by;
+            const MonitorSample* const end = end_of(k);
+            SecondSample& second =
+                out.series[static_cast<std::size_t>(time::distance(first_second, second_index(begin->timestamp_ms)))];
+            if (begin >= rows_begin && end <= rows_end) {
+                second.named_by = recorded.named_by;
+                second.fetal_bpm = recorded.fetal_bpm;
+                second.maternal_bpm = recorded.maternal_bpm;
+                second.toco = recorded.toco;
+                continue;
+            }
+            // An edge second the window cuts: binned again from its in-window rows.
+            const MonitorSample* const from = std::max(begin, rows_begin);
+            const MonitorSample* const to = std::min(end, rows_end);
+            bin_second({from, static_cast<std::size_t>(to - from)}, channel_, second);
+        }
+    }
+    finish_window(out, rows, spans);
     return out;
 }
 

@@ -48,6 +48,10 @@ double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms);
 // time-ordered series.
 std::span<const SecondSample> seconds_within(const Series& series, Span span);
 
+// The rows of [window_start, window_end] of the time-sorted samples.
+std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
+                                           std::int64_t window_end);
+
 struct PreparedWindow {
     Series series;
     DataQuality data_quality;
@@ -61,5 +65,32 @@ struct PreparedWindow {
 // data-quality figures.
 PreparedWindow build_second_samples(std::span<const MonitorSample> samples, FetalChannel channel,
                                     const WindowSpans& spans);
+
+// The recording binned by second once, as the windows advance: every second
+// that holds a row, valued over all its rows, is binned when the first
+// window reaching it asks and dropped once the windows have passed it. A
+// window takes the values of the seconds it holds whole as they are; only an
+// edge second whose rows the window cuts is binned again from its in-window
+// rows.
+class RecordingSeconds {
+public:
+    // `samples` (sorted by time) must outlive this.
+    RecordingSeconds(std::span<const MonitorSample> samples, FetalChannel channel)
+        : samples_(samples), channel_(channel) {}
+
+    // The window build_second_samples makes from the rows. Windows come in
+    // order: neither start nor end before those of the window asked before.
+    PreparedWindow prepare(const WindowSpans& spans);
+
+private:
+    // The row after the last row of seconds_[k].
+    const MonitorSample* end_of(std::size_t k) const;
+
+    std::span<const MonitorSample> samples_;
+    FetalChannel channel_;
+    std::vector<SecondSample> seconds_;  // in time order; those before first_ are passed
+    std::size_t first_ = 0;
+    std::size_t binned_rows_ = 0;  // the rows before this are binned
+};
 
 }  // namespace fhr_core::analysis

@@ -12,16 +12,6 @@ namespace {
 constexpr double kP05 = 0.05;
 constexpr double kMedian = 0.5;
 constexpr double kP95 = 0.95;
-constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-
-// An unsigned integer that orders like the IEEE 754 total order of the
-// double: negative values are inverted so that larger magnitudes come first,
-// non-negative ones get the top bit set so that they follow every negative
-// one. This puts -NaN < -inf < ... < -0 < +0 < ... < +inf < +NaN.
-std::uint64_t total_order_key(double value) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
-}
 
 double from_total_order_key(std::uint64_t key) {
     return std::bit_cast<double>((key & kSignBit) != 0 ? key & ~kSignBit : ~key);
@@ -97,9 +87,13 @@ double select_quantile(std::vector<double>& values, double q) {
 }
 
 ValueSummary summarize_values(std::vector<double>& values) {
+    sort_total_order(values);
+    return summarize_sorted(values);
+}
+
+ValueSummary summarize_sorted(const std::vector<double>& values) {
     ValueSummary summary;
     if (values.empty()) return summary;
-    sort_total_order(values);
 
     const auto n = static_cast<double>(values.size());
     double sum = -0.0;

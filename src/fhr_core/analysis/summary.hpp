@@ -1,7 +1,9 @@
 // Value summaries, the quantile index rule and the sorting of value lists.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -17,6 +19,17 @@ struct ValueSummary {
     std::optional<double> std_dev;
 };
 
+inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+
+// An unsigned integer that orders like the IEEE 754 total order of the
+// double; equal keys are equal bits. Negative values are inverted so that
+// larger magnitudes come first, non-negative ones get the top bit set so that
+// they follow every negative one: -NaN < -inf < ... < -0 < +0 < ... < +NaN.
+inline std::uint64_t total_order_key(double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
+}
+
 // Stable ascending sort by IEEE 754 total order.
 void sort_total_order(std::vector<double>& values);
 
@@ -30,6 +43,9 @@ double select_quantile(std::vector<double>& values, double q);
 
 // Sorts `values` in place and summarizes them; all fields absent when empty.
 ValueSummary summarize_values(std::vector<double>& values);
+
+// Summarizes values already in ascending total order.
+ValueSummary summarize_sorted(const std::vector<double>& values);
 
 namespace detail {
 

@@ -42,10 +42,19 @@ WindowAnalysis assemble(Measurements&& m, const Judgement& j) {
 
 }  // namespace
 
+WindowAnalysis analyze_window(RecordingSeconds& recording, const AnalysisConfig& config,
+                              std::int64_t window_start, std::int64_t window_end, WindowSorts& sorts) {
+    const WindowSpans spans = window_spans(window_start, window_end);
+    Measurements measured = measure(recording.prepare(spans), config, spans, sorts);
+    const Judgement judged = judge(measured);
+    return assemble(std::move(measured), judged);
+}
+
 WindowAnalysis analyze_window(std::span<const MonitorSample> samples, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end) {
     const WindowSpans spans = window_spans(window_start, window_end);
-    Measurements measured = measure(samples, config, spans);
+    WindowSorts fresh;
+    Measurements measured = measure(build_second_samples(samples, config.fetal_channel, spans), config, spans, fresh);
     const Judgement judged = judge(measured);
     return assemble(std::move(measured), judged);
 }

@@ -30,12 +30,12 @@ void split_cells(std::string_view line, std::size_t limit, std::vector<std::stri
     cells.clear();
     const char* begin = line.data();
     const char* const end = line.data() + line.size();
-    for (const char* p = begin; cells.size() < limit; ++p) {
-        if (p == end || *p == ',') {
-            cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
-            if (p == end) return;
-            begin = p + 1;
-        }
+    while (cells.size() < limit) {
+        const char* p = begin;
+        while (p != end && *p != ',') ++p;
+        cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
+        if (p == end) return;
+        begin = p + 1;
     }
 }
 

@@ -87,24 +87,27 @@ DecimalShape scan_decimal(std::string_view s) {
 // division gives the correctly rounded value. Anything else returns nothing.
 std::optional<double> parse_short_decimal(std::string_view s) {
     constexpr std::size_t kMaxDigits = 15;  // 10^15 < 2^53
-    constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+    static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    // Digits past the limit wrap the (unsigned) mantissa, which is then unused.
     std::uint64_t mantissa = 0;
-    std::size_t digits = 0;
-    std::size_t fraction_digits = 0;
-    bool seen_point = false;
-    for (const char c : s) {
-        if (c >= '0' && c <= '9') {
-            if (++digits > kMaxDigits) return std::nullopt;
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-            if (seen_point) ++fraction_digits;
-        } else if (c == '.' && !seen_point) {
-            seen_point = true;
-        } else {
-            return std::nullopt;
+    const auto read_digits = [&] {
+        const char* const first = p;
+        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p) {
+            mantissa = mantissa * 10 + d;
         }
+        return static_cast<std::size_t>(p - first);
+    };
+    std::size_t digits = read_digits();
+    std::size_t fraction_digits = 0;
+    if (p != end && *p == '.') {
+        ++p;
+        fraction_digits = read_digits();
+        digits += fraction_digits;
     }
-    if (digits == 0) return std::nullopt;
+    if (p != end || digits == 0 || digits > kMaxDigits) return std::nullopt;
     return static_cast<double>(mantissa) / kPowersOfTen[fraction_digits];
 }
 

@@ -112,7 +112,7 @@ std::optional<std::int64_t> parse_common_layout(std::string_view s) {
     std::int64_t millis = 0;
     if (s.size() > kLayoutLength) {
         if (s[kLayoutLength] != '.') return std::nullopt;
-        constexpr int kScale[] = {100, 10, 1};
+        static constexpr int kScale[] = {100, 10, 1};
         for (std::size_t i = kLayoutLength + 1; i < s.size(); ++i) {
             const int d = digit(i);
             if (d < 0) return std::nullopt;
@@ -159,7 +159,7 @@ Result<std::uint32_t> parse_part(std::optional<std::string_view> piece_text, std
 
 Result<std::uint32_t> parse_millis(std::string_view fraction) {
     constexpr std::size_t kDigitsRead = 3;
-    constexpr std::uint32_t kScale[] = {0, 100, 10, 1};
+    static constexpr std::uint32_t kScale[] = {0, 100, 10, 1};
     const std::size_t count = fraction.size() < kDigitsRead ? fraction.size() : kDigitsRead;
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < count; ++i) {
