@@ -1,6 +1,6 @@
 """JSONTestSuite's parsing cases, each as the value of an unknown key of a valid request.
 
-y_ cases must be analysed, n_ cases refused by the JSON layer (a syntax error, or for
+y_ cases must be analyzed, n_ cases refused by the JSON layer (a syntax error, or for
 n_structure_object_followed_by_closing_object the request closed early without
 `samples`); of the i_ cases (either is allowed) the reader accepts exactly ACCEPTED_I
 and refuses the others likewise.

@@ -1,4 +1,4 @@
-"""Bedside streaming: ``Monitor`` analyses a recording while it arrives.
+"""Bedside streaming: ``Monitor`` analyzes a recording while it arrives.
 
     monitor = Monitor(window_min=30, step_sec=60)
     for piece in pieces_of_a_csv_export:

@@ -131,7 +131,7 @@ TEST(WindowDriver, LastWindowAloneEqualsTheLastWindowOfTheRun) {
 
 // Random recordings with gaps, NaN, out-of-range values, out-of-order rows
 // and repeated times: every window the driver reports from the recording's
-// shared per-second bins equals the window analysed afresh from its rows.
+// shared per-second bins equals the window analyzed afresh from its rows.
 TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
     std::mt19937_64 random(20261206);
     const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };

@@ -318,7 +318,7 @@ constexpr int kNoData = -1;
 // A window of one row a second from kStartMs; `fetal` gives the value at an
 // offset (kNoData: none).
 template <class Fetal>
-WindowAnalysis analyse(std::int64_t length_ms, Fetal fetal) {
+WindowAnalysis analyze(std::int64_t length_ms, Fetal fetal) {
     std::vector<MonitorSample> rows;
     for (std::int64_t t = 0; t <= length_ms; t += s(1)) {
         MonitorSample& row = rows.emplace_back();
@@ -354,7 +354,7 @@ TEST(LookBack, PersistentMinimalVariabilityNeedsBothSpans) {
         {"30 minutes, middle moderate", m(30), {3, 10, 3}, false},
     };
     for (const auto& c : cases) {
-        const WindowAnalysis w = analyse(c.length_ms, [&c](std::int64_t t) {
+        const WindowAnalysis w = analyze(c.length_ms, [&c](std::int64_t t) {
             const int amplitude = block_setting(c.blocks, t);
             return amplitude == kNoData ? kNoData : 140.0 + static_cast<double>(t / s(1) % (amplitude + 1));
         });
@@ -382,7 +382,7 @@ TEST(LookBack, ChangeToTachycardiaNeedsNormalThenTachycardicBaseline) {
         {"30 minutes, change before", m(30), {150, 170, 170}, false},
     };
     for (const auto& c : cases) {
-        const WindowAnalysis w = analyse(c.length_ms, [&c](std::int64_t t) { return block_setting(c.blocks, t); });
+        const WindowAnalysis w = analyze(c.length_ms, [&c](std::int64_t t) { return block_setting(c.blocks, t); });
         EXPECT_EQ(w.high_risk_features.contains(H::change_to_tachycardia), c.expected) << c.name;
     }
 }
@@ -403,7 +403,7 @@ TEST(LookBack, SplitSecondCountsOnBothSides) {
         {"the split plus current 118", 0, m(10) + s(118), false},
     };
     for (const auto& c : cases) {
-        const WindowAnalysis w = analyse(m(20), [&c](std::int64_t t) -> double {
+        const WindowAnalysis w = analyze(m(20), [&c](std::int64_t t) -> double {
             if (t >= c.previous_from && t < m(10)) return 150.0;
             if (t >= m(10) && t <= c.current_to) return 170.0;
             return kNoData;

@@ -39,12 +39,12 @@ private:
     std::uint64_t count_ = 0;
 };
 
-// Every window of the plan, analysed in order.
+// Every window of the plan, analyzed in order.
 AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisConfig& config);
 
 // The report analyze_rolling_windows would give, holding only its last window
 // (the run's input summary and configuration unchanged); the earlier windows
-// are never analysed.
+// are never analyzed.
 AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig& config);
 
 }  // namespace fhr_core::analysis

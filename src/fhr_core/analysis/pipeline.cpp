@@ -33,7 +33,7 @@ Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions
     }
 
     // With last_only the report keeps only the run's last window, so only
-    // that window is analysed.
+    // that window is analyzed.
     const AnalysisReport report = options.last_only ? analyze_last_window(*input, config)
                                                     : analyze_rolling_windows(*input, config);
     return report_as_json(report);

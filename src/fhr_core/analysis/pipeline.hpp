@@ -23,11 +23,11 @@ struct CsvOptions {
 // (one row with a mistyped year, say) is rejected before any analysis.
 inline constexpr std::uint64_t kMaxRollingWindows = 1'000'000;
 
-// Reads the CSV, checks window_min and the channel (in that order), analyses
+// Reads the CSV, checks window_min and the channel (in that order), analyzes
 // and writes the report. Failures are the ValueError messages.
 Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options);
 
-// Reads the request, analyses it in chunk mode and writes the report.
+// Reads the request, analyzes it in chunk mode and writes the report.
 Result<std::string> analyze_json_text(std::string_view request_json);
 
 }  // namespace fhr_core::analysis

@@ -12,7 +12,7 @@
 namespace fhr_core::analysis {
 
 // Measures and judges the window [window_start, window_end] of the recording
-// binned once by second, with the sorted value lists of the window analysed
+// binned once by second, with the sorted value lists of the window analyzed
 // before; the driver's path.
 WindowAnalysis analyze_window(RecordingSeconds& recording, const AnalysisConfig& config,
                               std::int64_t window_start, std::int64_t window_end, WindowSorts& sorts);

@@ -495,7 +495,7 @@ Result<AnalysisRequest> read_analysis_request_json(std::string_view text) {
     if (raw.samples.size() == 0) return Failure{"analysis request samples must not be empty"};
 
     AnalysisRequest request;
-    request.config.window_minutes = std::nullopt;  // a request is analysed as one chunk
+    request.config.window_minutes = std::nullopt;  // a request is analyzed as one chunk
     request.config.gestational_age_weeks = raw.gestational_age_weeks;
     request.config.fetal_channel = FetalChannel::HR1;
     if (raw.options_present) {

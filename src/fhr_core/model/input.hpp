@@ -14,7 +14,7 @@
 
 namespace fhr_core {
 
-// Which of the three fetal heart-rate fields of a sample is analysed.
+// Which of the three fetal heart-rate fields of a sample is analyzed.
 class FetalChannel {
 public:
     enum Value : std::uint8_t { HR1 = 0, HR2 = 1, HR3 = 2 };
@@ -75,7 +75,7 @@ struct InputSummary {
 
 // Options an entry path hands to the window driver.
 struct AnalysisConfig {
-    // Rolling windows last from 10 to 30 minutes; chunk mode analyses the
+    // Rolling windows last from 10 to 30 minutes; chunk mode analyzes the
     // longest window, the last 30 minutes of the recording.
     static constexpr std::uint32_t kMinWindowMinutes = 10;
     static constexpr std::uint32_t kMaxWindowMinutes = 30;
