@@ -71,7 +71,7 @@ def warn(message: str) -> None:
     print(f"corvane: warning: {message}", file=sys.stderr)
 
 
-def flag(name: str) -> str:
+def _flag(name: str) -> str:
     """The command-line flag of an analysis option."""
     return "--" + name.replace("_", "-")
 
@@ -97,25 +97,25 @@ def add_analysis_options(parser: argparse.ArgumentParser, *, last_only: bool = T
     texts here and checked by :func:`check_options`, so that a bad value gets
     one line naming the option."""
     parser.add_argument(
-        flag("channel"),
+        _flag("channel"),
         default=OPTION_DEFAULTS["channel"],
         help=f"fetal channel to analyze: HR1, HR2 or HR3 (default {OPTION_DEFAULTS['channel']})",
     )
-    parser.add_argument(flag("ga_weeks"), default=None, metavar="N", help="gestational age in whole weeks (0 to 255)")
+    parser.add_argument(_flag("ga_weeks"), default=None, metavar="N", help="gestational age in whole weeks (0 to 255)")
     parser.add_argument(
-        flag("window_min"),
+        _flag("window_min"),
         default=None,
         metavar="N",
         help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
     )
     parser.add_argument(
-        flag("step_sec"),
+        _flag("step_sec"),
         default=OPTION_DEFAULTS["step_sec"],
         metavar="N",
         help=f"step between rolling windows (default {OPTION_DEFAULTS['step_sec']})",
     )
     if last_only:
-        parser.add_argument(flag("last_only"), action="store_true", help="keep only the last window of a rolling run")
+        parser.add_argument(_flag("last_only"), action="store_true", help="keep only the last window of a rolling run")
 
 
 def add_output(parser: argparse.ArgumentParser, help: str, *, required: bool = False) -> None:
@@ -179,7 +179,7 @@ def check_options(args: argparse.Namespace) -> None:
             match = _WHOLE_NUMBER.fullmatch(value.strip())
             value = int(match.group(1) + match.group(2)) if match else None
             if value is None or not low <= value <= high:
-                raise CommandError(f"{flag(attribute)} must be a whole number from {low} to {high}")
+                raise CommandError(f"{_flag(attribute)} must be a whole number from {low} to {high}")
             setattr(args, attribute, value)
     if getattr(args, "chunk", False) and _window_given(args):
         raise CommandError("--chunk cannot be used with --window-min or --step-sec")
@@ -192,7 +192,7 @@ def analysis_options(args: argparse.Namespace) -> Dict[str, Any]:
 
 def csv_options_given(args: argparse.Namespace) -> List[str]:
     """The flags of the analysis options set to other than their defaults."""
-    return [flag(name) for name, value in analysis_options(args).items() if value != OPTION_DEFAULTS[name]]
+    return [_flag(name) for name, value in analysis_options(args).items() if value != OPTION_DEFAULTS[name]]
 
 
 def _window_given(args: argparse.Namespace) -> bool:
