@@ -14,6 +14,7 @@ from corvane.report import OPTION_DEFAULTS
 
 __all__ = [
     "EXIT_USAGE",
+    "STDIN",
     "CommandError",
     "add_analysis_options",
     "add_chunk",
@@ -27,18 +28,19 @@ __all__ = [
     "csv_options_given",
     "fail",
     "warn",
+    "whole_recording_options",
     "write_output",
 ]
 
 EXIT_USAGE = 2
 STDIN = "-"
 
-# Whole-number options: attribute, smallest and largest value the analysis takes.
-WHOLE_NUMBER_OPTIONS = (
-    ("ga_weeks", 0, 255),
-    ("window_min", 10, 30),
-    ("step_sec", 0, 4_294_967_295),
-)
+# Whole-number options: the smallest and largest value the analysis takes.
+WHOLE_NUMBER_OPTIONS = {
+    "ga_weeks": (0, 255),
+    "window_min": (10, 30),
+    "step_sec": (0, 4_294_967_295),
+}
 # Sign, leading zeros, and at most 19 further digits (beyond any option's range
 # already, and short of the interpreter's limit on digits to convert).
 _WHOLE_NUMBER = re.compile(r"([+-]?)0*([0-9]{1,19})")
@@ -101,12 +103,16 @@ def add_analysis_options(parser: argparse.ArgumentParser, *, last_only: bool = T
         default=OPTION_DEFAULTS["channel"],
         help=f"fetal channel to analyze: HR1, HR2 or HR3 (default {OPTION_DEFAULTS['channel']})",
     )
-    parser.add_argument(_flag("ga_weeks"), default=None, metavar="N", help="gestational age in whole weeks (0 to 255)")
+    parser.add_argument(
+        _flag("ga_weeks"), default=None, metavar="N", help="gestational age in whole weeks ({} to {})".format(*WHOLE_NUMBER_OPTIONS["ga_weeks"])
+    )
     parser.add_argument(
         _flag("window_min"),
         default=None,
         metavar="N",
-        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
+        help="rolling windows of N minutes ({} to {}); default: one chunk of the last 30 minutes".format(
+            *WHOLE_NUMBER_OPTIONS["window_min"]
+        ),
     )
     parser.add_argument(
         _flag("step_sec"),
@@ -173,7 +179,7 @@ def add_chunk(parser: argparse.ArgumentParser) -> None:
 def check_options(args: argparse.Namespace) -> None:
     """Turn the whole-number options' texts into integers, or raise CommandError
     naming the option whose value the analysis cannot take."""
-    for attribute, low, high in WHOLE_NUMBER_OPTIONS:
+    for attribute, (low, high) in WHOLE_NUMBER_OPTIONS.items():
         value = getattr(args, attribute)
         if isinstance(value, str):
             match = _WHOLE_NUMBER.fullmatch(value.strip())
