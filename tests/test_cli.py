@@ -17,13 +17,6 @@ def run(*args, stdin=None):
     )
 
 
-def test_analyze_prints_the_same_report_as_the_function(sample_csv_path):
-    result = run("analyze", str(sample_csv_path))
-    assert result.returncode == 0, result.stderr
-    with open(sample_csv_path, encoding="utf-8", newline="") as handle:
-        assert result.stdout == corvane.analyze_csv_string(handle.read())
-
-
 def test_options_are_passed_through_and_output_goes_to_a_file(sample_csv_path, tmp_path):
     out = tmp_path / "report.json"
     result = run(
@@ -211,12 +204,6 @@ def test_analyze_format_summary_is_the_summary(capsys, sample_csv_path, tmp_path
     out = tmp_path / "summary.txt"
     assert run_main(capsys, "summary", str(sample_csv_path), *options, "-o", str(out))[:2] == (0, "")
     assert out.read_text(encoding="utf-8") == summary
-
-
-def test_summary_reads_json_requests(capsys):
-    case = next(case for case in GOLDEN_CASES if case["function"] == "analyze_json_string")
-    status, out, _ = run_main(capsys, "summary", str(GOLDEN_DIR / case["input"]))
-    assert status == 0 and len(out.splitlines()) == 2
 
 
 @pytest.mark.parametrize("extension, magic", [("png", b"\x89PNG"), ("svg", b"<?xml"), ("pdf", b"%PDF")])

@@ -166,7 +166,10 @@ def recording_warnings(text: str, is_json: bool, channel: str) -> List[str]:
             found.append(f"the recording has no {wanted} column, so it has no fetal heart rate to analyze")
     try:
         stamps = _sample_times(text, is_json)
-    except (ValueError, LookupError, TypeError, AttributeError, RecursionError):  # read otherwise than the engine did
+    except (ValueError, LookupError, TypeError, AttributeError, RecursionError):
+        # An input of a shape this simple reader does not expect (a request
+        # whose samples are not objects, say) but the engine accepted: no
+        # warnings about its timestamps. Nothing is reported as an error.
         return found
     if not stamps:
         found.append("the recording has no samples, so the report has no window")

@@ -14,6 +14,7 @@ from corvane.report import OPTION_DEFAULTS
 
 __all__ = [
     "EXIT_USAGE",
+    "STDIN",
     "CommandError",
     "add_analysis_options",
     "add_chunk",
@@ -27,18 +28,19 @@ __all__ = [
     "csv_options_given",
     "fail",
     "warn",
+    "whole_recording_options",
     "write_output",
 ]
 
 EXIT_USAGE = 2
 STDIN = "-"
 
-# Whole-number options: attribute, smallest and largest value the analysis takes.
-WHOLE_NUMBER_OPTIONS = (
-    ("ga_weeks", 0, 255),
-    ("window_min", 10, 30),
-    ("step_sec", 0, 4_294_967_295),
-)
+# Whole-number options: the smallest and largest value the analysis takes.
+WHOLE_NUMBER_OPTIONS = {
+    "ga_weeks": (0, 255),
+    "window_min": (10, 30),
+    "step_sec": (0, 4_294_967_295),
+}
 # Sign, leading zeros, and at most 19 further digits (beyond any option's range
 # already, and short of the interpreter's limit on digits to convert).
 _WHOLE_NUMBER = re.compile(r"([+-]?)0*([0-9]{1,19})")
@@ -71,7 +73,7 @@ def warn(message: str) -> None:
     print(f"corvane: warning: {message}", file=sys.stderr)
 
 
-def flag(name: str) -> str:
+def _flag(name: str) -> str:
     """The command-line flag of an analysis option."""
     return "--" + name.replace("_", "-")
 
@@ -97,25 +99,29 @@ def add_analysis_options(parser: argparse.ArgumentParser, *, last_only: bool = T
     texts here and checked by :func:`check_options`, so that a bad value gets
     one line naming the option."""
     parser.add_argument(
-        flag("channel"),
+        _flag("channel"),
         default=OPTION_DEFAULTS["channel"],
         help=f"fetal channel to analyze: HR1, HR2 or HR3 (default {OPTION_DEFAULTS['channel']})",
     )
-    parser.add_argument(flag("ga_weeks"), default=None, metavar="N", help="gestational age in whole weeks (0 to 255)")
     parser.add_argument(
-        flag("window_min"),
-        default=None,
-        metavar="N",
-        help="rolling windows of N minutes (10 to 30); default: one chunk of the last 30 minutes",
+        _flag("ga_weeks"), default=None, metavar="N", help="gestational age in whole weeks ({} to {})".format(*WHOLE_NUMBER_OPTIONS["ga_weeks"])
     )
     parser.add_argument(
-        flag("step_sec"),
+        _flag("window_min"),
+        default=None,
+        metavar="N",
+        help="rolling windows of N minutes ({} to {}); default: one chunk of the last 30 minutes".format(
+            *WHOLE_NUMBER_OPTIONS["window_min"]
+        ),
+    )
+    parser.add_argument(
+        _flag("step_sec"),
         default=OPTION_DEFAULTS["step_sec"],
         metavar="N",
         help=f"step between rolling windows (default {OPTION_DEFAULTS['step_sec']})",
     )
     if last_only:
-        parser.add_argument(flag("last_only"), action="store_true", help="keep only the last window of a rolling run")
+        parser.add_argument(_flag("last_only"), action="store_true", help="keep only the last window of a rolling run")
 
 
 def add_output(parser: argparse.ArgumentParser, help: str, *, required: bool = False) -> None:
@@ -173,13 +179,13 @@ def add_chunk(parser: argparse.ArgumentParser) -> None:
 def check_options(args: argparse.Namespace) -> None:
     """Turn the whole-number options' texts into integers, or raise CommandError
     naming the option whose value the analysis cannot take."""
-    for attribute, low, high in WHOLE_NUMBER_OPTIONS:
+    for attribute, (low, high) in WHOLE_NUMBER_OPTIONS.items():
         value = getattr(args, attribute)
         if isinstance(value, str):
             match = _WHOLE_NUMBER.fullmatch(value.strip())
             value = int(match.group(1) + match.group(2)) if match else None
             if value is None or not low <= value <= high:
-                raise CommandError(f"{flag(attribute)} must be a whole number from {low} to {high}")
+                raise CommandError(f"{_flag(attribute)} must be a whole number from {low} to {high}")
             setattr(args, attribute, value)
     if getattr(args, "chunk", False) and _window_given(args):
         raise CommandError("--chunk cannot be used with --window-min or --step-sec")
@@ -192,7 +198,7 @@ def analysis_options(args: argparse.Namespace) -> Dict[str, Any]:
 
 def csv_options_given(args: argparse.Namespace) -> List[str]:
     """The flags of the analysis options set to other than their defaults."""
-    return [flag(name) for name, value in analysis_options(args).items() if value != OPTION_DEFAULTS[name]]
+    return [_flag(name) for name, value in analysis_options(args).items() if value != OPTION_DEFAULTS[name]]
 
 
 def _window_given(args: argparse.Namespace) -> bool:
