@@ -1,7 +1,10 @@
+// The sinusoidal pattern: the band test of a run of values, gap filling, the
+// moving average and the whole test over a window.
 #include "fhr_core/analysis/sinusoidal.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "fhr_core/analysis/summary.hpp"
+#include "support.hpp"
 
 namespace fhr_core::analysis {
 namespace {
@@ -58,15 +62,13 @@ std::vector<double> random_walk(std::size_t n) {
     return v;
 }
 
-struct LikeCase {
-    const char* name;
-    std::vector<double> values;
-    double threshold;
-    bool expected;
-};
-
 TEST(SinusoidalLikeValues, Table) {
-    const std::vector<LikeCase> cases = {
+    const struct {
+        const char* name;
+        std::vector<double> values;
+        double threshold;
+        bool expected;
+    } cases[] = {
         {"299 values are too few", sine(299, 4, 8), 0.45, false},
         {"300 values suffice", sine(300, 4, 8), 0.45, true},
         {"twenty minutes of 4 cycles", sine(1200, 4, 8), 0.55, true},
@@ -82,14 +84,12 @@ TEST(SinusoidalLikeValues, Table) {
         {"spread 30.1 is too large", sine_with_spread(300, 4, 30.1), 0.45, false},
         {"beat-to-beat jitter is too rough", jittered(sine(300, 4, 8)), 0.45, false},
         // Equal parts at 4 and 1.5 cycles put about half the power in the band.
-        {"half the power passes a lower threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.45,
-         true},
-        {"half the power fails a higher threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.55,
-         false},
+        {"half the power passes a lower threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.45, true},
+        {"half the power fails a higher threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.55, false},
         {"a flat trace", std::vector<double>(600, 140.0), 0.0, false},
         {"a random walk", random_walk(1200), 0.45, false},
     };
-    for (const LikeCase& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(detail::sinusoidal_like_values(c.values, c.threshold), c.expected) << c.name;
     }
 }
@@ -144,33 +144,25 @@ TEST(SinusoidalMovingAverage, Table) {
 
 // Seconds 0, 1000, ... with the given values; indices in `missing` are absent.
 Series series_of(const std::vector<double>& values, const std::set<std::size_t>& missing = {}) {
-    Series series(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        series[i].timestamp_ms = static_cast<std::int64_t>(i) * 1000;
-        if (!missing.contains(i)) series[i].fetal_bpm = values[i];
-    }
-    return series;
+    std::vector<std::optional<double>> fetal(values.begin(), values.end());
+    for (std::size_t i : missing) fetal[i].reset();
+    return testing_support::seconds(fetal);
 }
 
-std::set<std::size_t> run(std::size_t first, std::size_t length) {
+// `count` runs of `length` indices, `step` apart from `first` on.
+std::set<std::size_t> runs(std::size_t first, std::size_t length, std::size_t count = 1, std::size_t step = 0) {
     std::set<std::size_t> out;
-    for (std::size_t i = first; i < first + length; ++i) out.insert(i);
+    for (std::size_t k = 0; k < count; ++k)
+        for (std::size_t i = 0; i < length; ++i) out.insert(first + k * step + i);
     return out;
 }
 
-std::set<std::size_t> every(std::size_t step, std::size_t count, std::size_t offset) {
-    std::set<std::size_t> out;
-    for (std::size_t k = 0; k < count; ++k) out.insert(offset + k * step);
-    return out;
+// A 4-cycle wave whose 5-minute block `block` is flat.
+std::vector<double> flat_block(std::size_t block) {
+    std::vector<double> v = sine(1201, 4, 8);
+    std::fill(v.begin() + static_cast<std::ptrdiff_t>(block * 300), v.begin() + static_cast<std::ptrdiff_t>(block * 300 + 300), 140.0);
+    return v;
 }
-
-struct PatternCase {
-    const char* name;
-    Series series;
-    std::int64_t window_start;
-    std::int64_t window_end;
-    bool expected;
-};
 
 TEST(SinusoidalPattern, Table) {
     const std::vector<double> wave20 = sine(1201, 4, 8);
@@ -178,76 +170,44 @@ TEST(SinusoidalPattern, Table) {
     std::vector<double> wave_early = sine(1801, 4, 8);  // sine in the first 20 minutes only
     for (std::size_t i = 600; i < 1801; ++i) wave_late[i] = wave20[i - 600];
     for (std::size_t i = 1201; i < 1801; ++i) wave_early[i] = 140.0;
-
-    const std::vector<PatternCase> cases = {
+    std::set<std::size_t> both_ends = runs(0, 5);
+    both_ends.merge(runs(1196, 5));
+    const struct {
+        const char* name;
+        Series series;
+        std::int64_t window_start, window_end;
+        bool expected;
+    } cases[] = {
         {"twenty minutes of a 4-cycle wave", series_of(wave20), 0, 1'200'000, true},
         {"19:59 is too short", series_of(wave20), 1'000, 1'200'000, false},
         {"the segment may start mid-second", series_of(wave20), 500, 1'200'500, true},
-        {"5 missing seconds in a row are filled", series_of(wave20, run(400, 5)), 0, 1'200'000, true},
-        {"6 missing seconds in a row are too many", series_of(wave20, run(400, 6)), 0, 1'200'000,
-         false},
-        {"missing seconds at both ends are filled flat",
-         series_of(wave20, [] { auto s = run(0, 5); s.merge(run(1196, 5)); return s; }()), 0,
-         1'200'000, true},
+        {"5 missing seconds in a row are filled", series_of(wave20, runs(400, 5)), 0, 1'200'000, true},
+        {"6 missing seconds in a row are too many", series_of(wave20, runs(400, 6)), 0, 1'200'000, false},
+        {"missing seconds at both ends are filled flat", series_of(wave20, both_ends), 0, 1'200'000, true},
         // 1081 of 1201 present is 0.9001; 1080 is 0.8993.
-        {"120 single gaps keep 90 percent", series_of(wave20, every(10, 120, 3)), 0, 1'200'000,
-         true},
-        {"121 single gaps fall below 90 percent", series_of(wave20, every(9, 121, 3)), 0, 1'200'000,
-         false},
-        {"24 interior gaps of 5 seconds are bridged",
-         series_of(wave20, [] {
-             std::set<std::size_t> s;
-             for (std::size_t k = 0; k < 24; ++k) s.merge(run(20 + 50 * k, 5));
-             return s;
-         }()),
-         0, 1'200'000, true},
-        {"a trace with no fetal values", series_of(wave20, run(0, 1201)), 0, 1'200'000, false},
+        {"120 single gaps keep 90 percent", series_of(wave20, runs(3, 1, 120, 10)), 0, 1'200'000, true},
+        {"121 single gaps fall below 90 percent", series_of(wave20, runs(3, 1, 121, 9)), 0, 1'200'000, false},
+        {"24 interior gaps of 5 seconds are bridged", series_of(wave20, runs(20, 5, 24, 50)), 0, 1'200'000, true},
+        {"a trace with no fetal values", series_of(wave20, runs(0, 1201)), 0, 1'200'000, false},
         {"fewer than 1200 seconds", series_of(sine(1199, 4, 8)), 0, 1'200'000, false},
         {"a random walk", series_of(random_walk(1201)), 0, 1'200'000, false},
-        {"only the last 20 minutes are tested (wave there)", series_of(wave_late), 0, 1'800'000,
-         true},
-        {"only the last 20 minutes are tested (wave before)", series_of(wave_early), 0, 1'800'000,
-         false},
+        {"only the last 20 minutes are tested (wave there)", series_of(wave_late), 0, 1'800'000, true},
+        {"only the last 20 minutes are tested (wave before)", series_of(wave_early), 0, 1'800'000, false},
         {"a series outside the window", series_of(wave20), 5'000'000, 6'200'000, false},
+        // A 4-cycle wave (amplitude 8) plus a 1.5-cycle one: the whole segment
+        // keeps at least 0.55 of its power in the band, each block 0.45. A slow
+        // part of amplitude 6 leaves about 0.57 of the power in the band, 7
+        // about 0.49 (every block still holding more than 0.45).
+        {"slow part of amplitude 6", series_of(plus(wave20, sine(1201, 1.5, 6))), 0, 1'200'000, true},
+        {"slow part of amplitude 7", series_of(plus(wave20, sine(1201, 1.5, 7))), 0, 1'200'000, false},
+        // Each 5-minute block passes on its own: a flat block fails the
+        // segment although the band stays strong over the whole of it.
+        {"first block flat", series_of(flat_block(0)), 0, 1'200'000, false},
+        {"third block flat", series_of(flat_block(2)), 0, 1'200'000, false},
+        {"last block flat", series_of(flat_block(3)), 0, 1'200'000, false},
     };
-    for (const PatternCase& c : cases) {
-        EXPECT_EQ(detect_sinusoidal_pattern(c.series, window_spans(c.window_start, c.window_end)), c.expected)
-            << c.name;
-    }
-}
-
-// A 4-cycle wave (amplitude 8) plus a 1.5-cycle wave: the whole segment
-// must keep at least 0.55 of its power in the band, each block 0.45. With a
-// slow part of amplitude 6 the whole segment holds about 0.57 of the power,
-// with 7 about 0.49 (every block then still holds more than 0.45).
-TEST(SinusoidalPattern, WholeSegmentThreshold) {
-    struct Case {
-        double slow_amplitude;
-        bool expected;
-    };
-    const std::vector<Case> cases = {{0.0, true}, {6.0, true}, {7.0, false}, {10.0, false}};
-    for (const Case& c : cases) {
-        const std::vector<double> v = plus(sine(1201, 4, 8), sine(1201, 1.5, c.slow_amplitude));
-        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), window_spans(0, 1'200'000)), c.expected)
-            << c.slow_amplitude;
-    }
-}
-
-// Each 5-minute block must pass on its own: a wave whose third block is
-// replaced by a flat trace still has a strong band over the whole segment.
-TEST(SinusoidalPattern, EveryBlockMustPass) {
-    struct Case {
-        std::size_t flat_block;  // 4 means none
-        bool expected;
-    };
-    const std::vector<Case> cases = {{4, true}, {0, false}, {2, false}, {3, false}};
-    for (const Case& c : cases) {
-        std::vector<double> v = sine(1201, 4, 8);
-        if (c.flat_block < 4) {
-            for (std::size_t i = c.flat_block * 300; i < c.flat_block * 300 + 300; ++i) v[i] = 140.0;
-        }
-        EXPECT_EQ(detect_sinusoidal_pattern(series_of(v), window_spans(0, 1'200'000)), c.expected)
-            << c.flat_block;
+    for (const auto& c : cases) {
+        EXPECT_EQ(detect_sinusoidal_pattern(c.series, window_spans(c.window_start, c.window_end)), c.expected) << c.name;
     }
 }
 
