@@ -1,3 +1,4 @@
+// Compact value holders of the monitor rows.
 #include "fhr_core/model/compact.hpp"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "fhr_core/analysis/summary.hpp"
 
 namespace {
 
@@ -74,38 +73,6 @@ TEST(InlineText, HoldsShortAndLongTextsAcrossCopiesAndMoves) {
     many.resize(5000);  // reallocation moves heap-held texts
     EXPECT_EQ(many[999], std::string(40, 'q'));
     EXPECT_TRUE(many[4999].empty());
-}
-
-TEST(ValueListSort, RadixAndComparisonPathsAgreeWithTotalOrder) {
-    // Long enough for the radix path, with every awkward value of the order.
-    std::vector<double> values;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double specials[] = {nan, -nan, INFINITY, -INFINITY, 0.0, -0.0, 1e-310, -1e-310, 140.0, 140.0 / 3.0};
-    for (int i = 0; i < 200; ++i) values.push_back(specials[i % 10] * (i % 3 == 0 ? 1.0 : -1.0) + (i % 7) * 0.25);
-    for (const std::size_t n : {std::size_t{10}, std::size_t{63}, std::size_t{64}, std::size_t{200}}) {
-        std::vector<double> part(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
-        std::vector<double> want(part);
-        std::stable_sort(want.begin(), want.end(), [](double a, double b) {
-            const auto key = [](double v) {
-                const auto bits = std::bit_cast<std::uint64_t>(v);
-                return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
-            };
-            return key(a) < key(b);
-        });
-        fhr_core::analysis::sort_total_order(part);
-        ASSERT_EQ(part.size(), want.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(part[i]), std::bit_cast<std::uint64_t>(want[i])) << n << " " << i;
-        }
-        // Selection gives the element the sorted list holds at the quantile index.
-        for (const double q : {0.0, 0.05, 0.2, 0.5, 0.9, 0.95, 1.0}) {
-            std::vector<double> scratch(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
-            const double selected = fhr_core::analysis::select_quantile(scratch, q);
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(selected),
-                      std::bit_cast<std::uint64_t>(want[fhr_core::analysis::detail::quantile_index(n, q)]))
-                << n << " q=" << q;
-        }
-    }
 }
 
 }  // namespace
