@@ -1,5 +1,6 @@
 // Acceleration and deceleration detection (tables in tests/data/cpp), the
-// instants decelerations are placed at, and the timing of gradual ones.
+// instants decelerations are placed at, and the timing of gradual ones (table
+// in tests/data/cpp too).
 #include "fhr_core/analysis/events.hpp"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,7 @@ namespace {
 
 using namespace testing_support;
 constexpr std::int32_t kBaseline = 140;
-constexpr auto kVariable = DecelerationKind::variable;
-constexpr auto kProlonged = DecelerationKind::prolonged;
 constexpr auto kGradual = DecelerationKind::gradual_unclassified;
-constexpr auto kEarly = DecelerationKind::early;
-constexpr auto kLate = DecelerationKind::late;
 
 // The detection span of a row: whole series, or "from to" in seconds.
 Span span_of(const NamedSeries& s, const std::string& field) {
@@ -116,62 +113,26 @@ TEST(DecelerationInstants, PlacedWhereTheEventIsMade) {
     }
 }
 
-constexpr std::int64_t kLast = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kFirst = std::numeric_limits<std::int64_t>::min();
-
-// A deceleration at seconds after 10:00:00 (onset_to_nadir in seconds).
-Deceleration decel(std::int64_t start, std::int64_t end, double to_nadir, DecelerationKind kind = kGradual) {
-    Deceleration d;
-    d.event.kind = kind;
-    const std::int64_t start_ms = kBaseMs + start * 1000;
-    d.at = DecelerationInstants{start_ms, start_ms + std::llround(to_nadir * 1000), kBaseMs + end * 1000};
-    return d;
-}
-Contraction at(std::optional<std::int64_t> start, std::optional<std::int64_t> peak, std::optional<std::int64_t> end) {
-    return Contraction{{}, ContractionInstants{start, peak, end}};
-}
-Contraction secs(std::int64_t start, std::int64_t peak, std::int64_t end) {
-    return at(kBaseMs + start * 1000, kBaseMs + peak * 1000, kBaseMs + end * 1000);
-}
-
 TEST(GradualDecelerationTiming, AssociationAndLag) {
-    Deceleration unplaced = decel(0, 80, 60.0), extreme;
-    unplaced.at.reset();
-    extreme.event.kind = kGradual;
-    extreme.at = DecelerationInstants{kLast, kLast, kLast};
-    const struct {
-        const char* name;
-        Deceleration deceleration;
-        std::vector<Contraction> contractions;
-        DecelerationKind expected;
-    } cases[] = {
-        {"nadir 5.0 s after the peak is early", decel(0, 80, 65.0), {secs(40, 60, 90)}, kEarly},
-        {"nadir 5.001 s after the peak is late", decel(0, 80, 65.001), {secs(40, 60, 90)}, kLate},
-        {"nadir 5.0 s before the peak is early", decel(0, 80, 55.0), {secs(40, 60, 90)}, kEarly},
-        {"nadir 6 s before the peak stays gradual", decel(0, 80, 54.0), {secs(40, 60, 90)}, kGradual},
-        {"variable ones are not timed", decel(0, 80, 60.0, kVariable), {secs(40, 60, 90)}, kVariable},
-        {"prolonged ones are not timed", decel(0, 80, 60.0, kProlonged), {secs(40, 60, 90)}, kProlonged},
-        {"no contractions", decel(0, 80, 65.0), {}, kGradual},
-        // Nadir at 20 s: a contraction starting 31 s later is not associated,
-        // so the farther one (peak 60 s before the nadir) decides.
-        {"31 s before a start is not associated", decel(0, 40, 20.0), {secs(-80, -40, -30), secs(51, 52, 80)}, kLate},
-        {"30 s before a start is associated", decel(0, 40, 20.0), {secs(-80, -40, -30), secs(50, 52, 80)}, kGradual},
-        {"60 s after an end is associated", decel(100, 140, 20.0), {secs(40, 50, 60)}, kLate},
-        {"61 s after an end is not", decel(100, 140, 21.0), {secs(40, 50, 60)}, kGradual},
-        {"overlap alone associates", decel(0, 200, 150.0), {secs(10, 20, 30)}, kLate},
-        {"equal distances: earlier listed (late)", decel(0, 80, 40.0), {secs(20, 30, 50), secs(40, 50, 70)}, kLate},
-        {"equal distances: earlier listed (stays)", decel(0, 80, 40.0), {secs(40, 50, 70), secs(20, 30, 50)}, kGradual},
-        {"the closest peak wins", decel(0, 80, 40.0), {secs(10, 20, 30), secs(30, 38, 60)}, kEarly},
-        {"an unplaced deceleration takes no part", unplaced, {secs(40, 60, 90)}, kGradual},
-        {"a contraction without a peak is passed over", decel(0, 80, 60.0),
-         {at(kBaseMs + 40'000, std::nullopt, kBaseMs + 90'000), secs(20, 30, 50)}, kLate},
-        {"instants far apart do not overflow", extreme, {at(kFirst, kFirst, kLast)}, kLate},
-        {"association bound past the last instant", extreme, {at(kLast, kLast, kLast)}, kEarly},
+    const auto instant = [](const std::string& w) -> std::optional<std::int64_t> {
+        if (w == "?") return std::nullopt;
+        if (w == "min" || w == "max") return w == "min" ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+        return kBaseMs + std::llround(num(w) * 1000);
     };
-    for (const auto& c : cases) {
-        std::vector<Deceleration> decelerations{c.deceleration};
-        time_gradual_decelerations(decelerations, c.contractions);
-        EXPECT_EQ(decelerations[0].event.kind, c.expected) << c.name;
+    for (const auto& row : table("gradual-timing.txt")) {
+        const auto d = words(row[1]);
+        Deceleration deceleration;
+        deceleration.event.kind = d.size() > 3 ? from_name<DecelerationKind>(d[3]) : kGradual;
+        if (d[0] == "last") deceleration.at = DecelerationInstants{*instant("max"), *instant("max"), *instant("max")};
+        if (d.size() > 1) deceleration.at = DecelerationInstants{*instant(d[0]), *instant(d[0]) + std::llround(num(d[2]) * 1000), *instant(d[1])};
+        std::vector<Contraction> contractions;
+        for (const std::string& c : words(row[2], ';')) {
+            const auto w = words(c);
+            contractions.push_back(Contraction{{}, ContractionInstants{instant(w[0]), instant(w[1]), instant(w[2])}});
+        }
+        std::vector<Deceleration> decelerations{deceleration};
+        time_gradual_decelerations(decelerations, contractions);
+        EXPECT_EQ(to_text(decelerations[0].event.kind), row[3]) << row[0];
     }
 }
 

@@ -217,156 +217,79 @@ inline constexpr std::int64_t kStartMs = 1'704'067'200'000;
 constexpr std::int64_t m(std::int64_t minutes) { return minutes * 60'000; }
 constexpr std::int64_t s(std::int64_t seconds) { return seconds * 1'000; }
 
-inline constexpr DecelerationKind kVariable = DecelerationKind::variable;
-inline constexpr DecelerationKind kEarly = DecelerationKind::early;
-inline constexpr DecelerationKind kLate = DecelerationKind::late;
-inline constexpr DecelerationKind kProlonged = DecelerationKind::prolonged;
-inline constexpr DecelerationKind kGradual = DecelerationKind::gradual_unclassified;
-
-class Measured {
-public:
-    explicit Measured(std::int64_t length_ms = m(30)) {
-        m_.spans = window_spans(kStartMs, kStartMs + length_ms);
-        m_.window.data_quality.toco_usable_ratio = 1.0;
-        m_.window.data_quality.fetal_usable_ratio = 1.0;
-    }
-
-    Measured& baseline(std::int32_t bpm) {
-        m_.current.baseline_bpm = bpm;
-        m_.current.baseline_class = classify_baseline(bpm);
-        return *this;
-    }
-    Measured& variability(double bpm) {
-        m_.current.variability_bpm = bpm;
-        m_.current.variability_class = classify_variability(bpm);
-        return *this;
-    }
-    Measured& sinusoidal() {
-        m_.sinusoidal_pattern = true;
-        return *this;
-    }
-    // A deceleration placed over [from_ms, to_ms] of the window.
-    Measured& decel(DecelerationKind kind, std::int64_t from_ms, std::int64_t to_ms, double nadir = 100.0,
-                    double depth = 20.0) {
-        Deceleration& d = m_.decelerations.emplace_back();
-        d.event.duration_seconds = static_cast<double>(to_ms - from_ms) / 1000.0;
-        d.event.nadir_bpm = nadir;
-        d.event.depth_bpm = depth;
-        d.event.kind = kind;
-        d.at = DecelerationInstants{kStartMs + from_ms, kStartMs + from_ms, kStartMs + to_ms};
-        return *this;
-    }
-    // A deceleration whose duration is given directly (for the burden and
-    // severity rules), placed at the window start.
-    Measured& decel_lasting(DecelerationKind kind, double seconds, double nadir, double depth) {
-        decel(kind, 0, 0, nadir, depth);
-        m_.decelerations.back().event.duration_seconds = seconds;
-        return *this;
-    }
-    // The last deceleration's texts name no instants.
-    Measured& unplaced() {
-        m_.decelerations.back().at.reset();
-        return *this;
-    }
-    Measured& contraction(std::optional<std::int64_t> from_ms, std::optional<std::int64_t> to_ms) {
-        const auto at = [](std::optional<std::int64_t> ms) {
-            return ms ? std::optional(kStartMs + *ms) : std::nullopt;
-        };
-        m_.contractions.push_back(Contraction{{}, {at(from_ms), at(from_ms), at(to_ms)}});
-        return *this;
-    }
-    // `count` one-minute contractions, three minutes apart.
-    Measured& contractions(std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::int64_t from = static_cast<std::int64_t>(i) * m(3);
-            contraction(from, from + m(1));
-        }
-        return *this;
-    }
-    Measured& accelerations(std::size_t count) {
-        m_.accelerations.resize(count);
-        return *this;
-    }
-    Measured& tachysystole(std::optional<bool> value) {
-        m_.tachysystole = value;
-        return *this;
-    }
-    Measured& toco_ratio(double ratio) {
-        m_.window.data_quality.toco_usable_ratio = ratio;
-        return *this;
-    }
-    Measured& capture_ratio(double ratio) {
-        m_.window.data_quality.suspected_maternal_capture_ratio = ratio;
-        return *this;
-    }
-
-    // The features follow from the events, as the measuring stage has them.
-    Measurements build() const {
-        Measurements out = m_;
-        WindowSorts sorts;
-        out.features = compute_features(Series{}, sorts, out.current.baseline_bpm, out.accelerations.size(),
-                                        out.decelerations, out.contractions.size(), 0.0);
-        return out;
-    }
-
-private:
-    Measurements m_;
-};
-
-inline std::int64_t ms_of(std::string_view seconds) { return std::llround(testing_support::num(seconds) * 1000); }
 inline DecelerationKind kind_of(std::string_view name) {
-    return name == "gradual" ? kGradual : testing_support::from_name<DecelerationKind>(name);
+    return name == "gradual" ? DecelerationKind::gradual_unclassified : testing_support::from_name<DecelerationKind>(name);
 }
 
-// Measurements described by words, times in seconds from the window start:
-// "len=<seconds>" (first; 30 minutes if absent), "bl=<bpm>", "var=<bpm>",
-// "sin", "acc=<count>", "ts=1" or "ts=0", "toco=<ratio>", "cap=<ratio>",
-// "cs=<count>" (contractions()), "c=<from>-<to>" (a contraction, '?' for an
-// unknown instant), "<kind>=<from>-<to>[:<nadir>:<depth>][~]" (a deceleration;
-// '~' unplaced), "<kind>@<seconds>:<nadir>:<depth>" (decel_lasting()), and
-// "four" (one-minute contractions at minutes 2, 8, 14, 20), "three" (2, 8, 20),
+// Measurements described by words, times in seconds from the window start
+// (at kStartMs): "len=<seconds>" (first; 30 minutes if absent), "bl=<bpm>",
+// "var=<bpm>", "sin", "acc=<count>", "ts=1" or "ts=0", "toco=<ratio>" and
+// "cap=<ratio>" (usable TOCO and maternal capture ratios; fetal and TOCO 1
+// otherwise), "cs=<count>" (one-minute contractions three minutes apart from
+// the start), "c=<from>-<to>" (a contraction; '?' an unknown instant),
+// "<kind>=<from>-<to>[:<nadir>:<depth>][~]" (a deceleration, nadir 100 and
+// depth 20 unless given; '~': its texts name no instants),
+// "<kind>@<seconds>:<nadir>:<depth>" (one of that duration at the start), and
+// "four" (contractions at minutes 2, 8, 14, 20), "three" (2, 8, 20),
 // "rec=<kind>" (four, two of them under a <kind> deceleration), "rec3=<kind>"
-// (three, two under 25-second ones, baseline 140, moderate variability 10).
-inline Measurements measured_window(const std::string& text) {
-    const auto tokens = testing_support::words(text);
-    Measured w(!tokens.empty() && tokens[0].rfind("len=", 0) == 0 ? ms_of(tokens[0].substr(4)) : m(30));
-    const auto contractions = [&w](std::initializer_list<int> minutes) {
-        for (const int at : minutes) w.contraction(m(at), m(at + 1));
+// (three, two under 25-second ones, baseline 140, variability 10). The
+// features follow from the events, as the measuring stage has them.
+inline Measurements measured_window(std::string text) {
+    using testing_support::num;
+    const auto ms_of = [](std::string_view seconds) { return std::llround(num(seconds) * 1000); };
+    Measurements w;
+    const bool sized = text.rfind("len=", 0) == 0;
+    w.spans = window_spans(kStartMs, kStartMs + (sized ? ms_of(text.substr(4, text.find(' ') - 4)) : m(30)));
+    w.window.data_quality.toco_usable_ratio = w.window.data_quality.fetal_usable_ratio = 1.0;
+    const auto contraction = [&w](std::optional<std::int64_t> from, std::optional<std::int64_t> to) {
+        const auto at = [](std::optional<std::int64_t> ms) { return ms ? std::optional(kStartMs + *ms) : std::nullopt; };
+        w.contractions.push_back(Contraction{{}, {at(from), at(from), at(to)}});
     };
-    for (const std::string& t : tokens) {
+    const auto decel = [&w](DecelerationKind kind, std::int64_t from, std::int64_t to, double nadir = 100.0, double depth = 20.0) {
+        w.decelerations.push_back({{"", "", static_cast<double>(to - from) / 1000.0, nadir, depth, 0.0, kind},
+                                   DecelerationInstants{kStartMs + from, kStartMs + from, kStartMs + to}});
+    };
+    const auto baseline = [&w](std::int32_t bpm) { w.current.baseline_bpm = bpm, w.current.baseline_class = classify_baseline(bpm); };
+    const auto variability = [&w](double bpm) { w.current.variability_bpm = bpm, w.current.variability_class = classify_variability(bpm); };
+    for (const std::string& t : testing_support::words(text)) {
         const auto eq = t.find_first_of("=@");
         const std::string key = t.substr(0, eq), value = eq == std::string::npos ? "" : t.substr(eq + 1);
-        const auto number = [&value] { return testing_support::num(value); };
-        if (key == "bl") w.baseline(static_cast<std::int32_t>(number()));
-        else if (key == "var") w.variability(number());
-        else if (key == "sin") w.sinusoidal();
-        else if (key == "acc") w.accelerations(static_cast<std::size_t>(number()));
-        else if (key == "ts") w.tachysystole(value == "1");
-        else if (key == "toco") w.toco_ratio(number());
-        else if (key == "cap") w.capture_ratio(number());
-        else if (key == "cs") w.contractions(static_cast<std::size_t>(number()));
-        else if (key == "four") contractions({2, 8, 14, 20});
-        else if (key == "three") contractions({2, 8, 20});
-        else if (key == "rec") contractions({2, 8, 14, 20}), w.decel(kind_of(value), s(140), s(210)).decel(kind_of(value), s(500), s(570));
-        else if (key == "rec3") {
-            contractions({2, 8, 20});
-            w.decel(kind_of(value), s(140), s(165)).decel(kind_of(value), s(500), s(525)).baseline(140).variability(10);
-        } else if (key == "c") {
-            const auto at = [](const std::string& v) { return v == "?" ? std::nullopt : std::optional(ms_of(v)); };
-            w.contraction(at(value.substr(0, value.find('-', 1))), at(value.substr(value.find('-', 1) + 1)));
+        const auto minutes = [&](std::initializer_list<int> at) { for (const int a : at) contraction(m(a), m(a + 1)); };
+        if (key == "bl") baseline(static_cast<std::int32_t>(num(value)));
+        else if (key == "var") variability(num(value));
+        else if (key == "sin") w.sinusoidal_pattern = true;
+        else if (key == "acc") w.accelerations.resize(static_cast<std::size_t>(num(value)));
+        else if (key == "ts") w.tachysystole = value == "1";
+        else if (key == "toco") w.window.data_quality.toco_usable_ratio = num(value);
+        else if (key == "cap") w.window.data_quality.suspected_maternal_capture_ratio = num(value);
+        else if (key == "cs") for (std::int64_t i = 0; i < num(value); ++i) contraction(i * m(3), i * m(3) + m(1));
+        else if (key == "four" || key == "rec") minutes({2, 8, 14, 20});
+        else if (key == "three" || key == "rec3") minutes({2, 8, 20});
+        else if (key == "c") {
+            const auto at = [&](const std::string& v) { return v == "?" ? std::nullopt : std::optional(ms_of(v)); };
+            contraction(at(value.substr(0, value.find('-', 1))), at(value.substr(value.find('-', 1) + 1)));
         } else if (t[eq] == '@') {
             const auto f = testing_support::words(value, ':');
-            w.decel_lasting(kind_of(key), testing_support::num(f[0]), testing_support::num(f[1]), testing_support::num(f[2]));
+            decel(kind_of(key), 0, 0, num(f[1]), num(f[2]));
+            w.decelerations.back().event.duration_seconds = num(f[0]);
         } else if (key != "len") {
             const bool unplaced = value.back() == '~';
             const auto f = testing_support::words(value.substr(0, value.size() - (unplaced ? 1 : 0)), ':');
             const auto dash = f[0].find('-', 1);
-            w.decel(kind_of(key), ms_of(f[0].substr(0, dash)), ms_of(f[0].substr(dash + 1)),
-                    f.size() > 1 ? testing_support::num(f[1]) : 100.0, f.size() > 2 ? testing_support::num(f[2]) : 20.0);
-            if (unplaced) w.unplaced();
+            decel(kind_of(key), ms_of(f[0].substr(0, dash)), ms_of(f[0].substr(dash + 1)),
+                  f.size() > 1 ? num(f[1]) : 100.0, f.size() > 2 ? num(f[2]) : 20.0);
+            if (unplaced) w.decelerations.back().at.reset();
+        }
+        if (key == "rec") decel(kind_of(value), s(140), s(210)), decel(kind_of(value), s(500), s(570));
+        if (key == "rec3") {
+            decel(kind_of(value), s(140), s(165)), decel(kind_of(value), s(500), s(525));
+            baseline(140), variability(10);
         }
     }
-    return w.build();
+    WindowSorts sorts;
+    w.features = compute_features(Series{}, sorts, w.current.baseline_bpm, w.accelerations.size(), w.decelerations,
+                                  w.contractions.size(), 0.0);
+    return w;
 }
 
 }  // namespace judging_test
