@@ -2,19 +2,14 @@
 //
 // Invariants beyond "no crash":
 //  * the reader is deterministic;
-//  * a failure is one of its documented messages: the JSON layer's
-//    "invalid analysis request JSON: <message> at line L column C" with a
-//    known message and a line and column that name a real position of the
-//    text, the validation messages, the channel message, or "sample N has
-//    invalid t: " followed by one of the timestamp parser's messages;
-//  * an accepted request is strict JSON: nlohmann/json accepts it too (when
-//    it is UTF-8, which that library insists on, and nests at most
-//    kMaxCheckedDepth levels), and the samples, values, channel and
-//    gestational age read back from that document (in array order,
-//    timestamps normalised, then sorted stably) equal the reader's;
-//  * the recording comes back sorted, with recounted out_of_order_rows and
-//    duplicate_timestamps, every timestamp text parsing back to its instant,
-//    and in chunk mode with a 60-second step.
+//  * a failure is one of its documented messages: the JSON layer's "invalid analysis request JSON: <message> at line
+//    L column C" with a known message and a line and column that name a real position of the text, the validation
+//    messages, the channel message, or "sample N has invalid t: " followed by one of the timestamp parser's messages;
+//  * an accepted request is strict JSON: nlohmann/json accepts it too (when it is UTF-8, which that library insists
+//    on, and nests at most kMaxCheckedDepth levels), and the samples, values, channel and gestational age read back
+//    from that document (in array order, timestamps normalised, then sorted stably) equal the reader's;
+//  * the recording comes back sorted, with recounted out_of_order_rows and duplicate_timestamps, every timestamp text
+//    parsing back to its instant, and in chunk mode with a 60-second step.
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -24,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "fhr_core/json_input/request_reader.hpp"
@@ -40,35 +36,16 @@ constexpr std::string_view kJsonPrefix = "invalid analysis request JSON: ";
 
 // The JSON layer's messages; the last group continues with a name or a value.
 constexpr std::string_view kFixedMessages[] = {
-    "EOF while parsing a value",
-    "EOF while parsing an object",
-    "EOF while parsing a list",
-    "EOF while parsing a string",
-    "expected value",
-    "expected ident",
-    "expected `:`",
-    "expected `,` or `]`",
-    "expected `,` or `}`",
-    "key must be a string",
-    "trailing characters",
-    "trailing comma",
-    "invalid number",
-    "number out of range",
-    "invalid escape",
-    "control character (\\u0000-\\u001F) found while parsing a string",
-    "lone leading surrogate in hex escape",
-    "unexpected end of hex escape",
-};
+    "EOF while parsing a value", "EOF while parsing an object", "EOF while parsing a list", "EOF while parsing a string",
+    "expected value", "expected ident", "expected `:`", "expected `,` or `]`", "expected `,` or `}`",
+    "key must be a string", "trailing characters", "trailing comma", "invalid number", "number out of range",
+    "invalid escape", "control character (\\u0000-\\u001F) found while parsing a string",
+    "lone leading surrogate in hex escape", "unexpected end of hex escape"};
 constexpr std::string_view kOpenMessages[] = {
-    "missing field `", "duplicate field `", "invalid length ", "invalid type: ", "invalid value: ",
-};
-
+    "missing field `", "duplicate field `", "invalid length ", "invalid type: ", "invalid value: "};
 constexpr std::string_view kValidationMessages[] = {
-    "analysis request episode_id must not be empty",
-    "analysis request sent_at must not be empty",
-    "analysis request samples must not be empty",
-    "analysis_options.max_analysis_minutes must be between 10 and 30",
-};
+    "analysis request episode_id must not be empty", "analysis request sent_at must not be empty",
+    "analysis request samples must not be empty", "analysis_options.max_analysis_minutes must be between 10 and 30"};
 
 std::optional<std::size_t> read_count(std::string_view digits) {
     std::size_t value = 0;
@@ -77,32 +54,25 @@ std::optional<std::size_t> read_count(std::string_view digits) {
     return value;
 }
 
-// "<message> at line L column C" with L and C those of some offset k of the
-// text: line L exists and its first C bytes hold no line feed.
+// "<message> at line L column C" with L and C those of some offset k of the text: line L exists and its first C bytes
+// hold no line feed.
 void check_json_layer_message(std::string_view body, std::string_view text) {
     const std::size_t at = body.rfind(" at line ");
     require(at != std::string_view::npos);
-    const std::string_view message = body.substr(0, at);
-    const std::string_view where = body.substr(at + 9);
+    const std::string_view message = body.substr(0, at), where = body.substr(at + 9);
     const std::size_t column_at = where.find(" column ");
     require(column_at != std::string_view::npos);
-    const auto line = read_count(where.substr(0, column_at));
-    const auto column = read_count(where.substr(column_at + 8));
+    const auto line = read_count(where.substr(0, column_at)), column = read_count(where.substr(column_at + 8));
     require(line && column && *line >= 1);
-
     std::size_t line_start = 0;
     for (std::size_t l = 1; l < *line; ++l) {
-        const std::size_t feed = text.find('\n', line_start);
-        require(feed != std::string_view::npos);
-        line_start = feed + 1;
+        require(text.find('\n', line_start) != std::string_view::npos);
+        line_start = text.find('\n', line_start) + 1;
     }
-    require(line_start + *column <= text.size());
-    require(text.substr(line_start, *column).find('\n') == std::string_view::npos);
-
-    bool known = false;
-    for (std::string_view fixed : kFixedMessages) known = known || message == fixed;
-    for (std::string_view open : kOpenMessages) known = known || (starts_with(message, open) && message.size() > open.size());
-    require(known);
+    require(line_start + *column <= text.size() && text.substr(line_start, *column).find('\n') == std::string_view::npos);
+    require(std::find(std::begin(kFixedMessages), std::end(kFixedMessages), message) != std::end(kFixedMessages) ||
+            std::any_of(std::begin(kOpenMessages), std::end(kOpenMessages),
+                        [&](std::string_view open) { return starts_with(message, open) && message.size() > open.size(); }));
 }
 
 void check_sample_message(std::size_t sample, std::string_view parser_message, std::string_view text);
@@ -112,48 +82,41 @@ void check_message(const std::string& message, std::string_view text) {
         check_json_layer_message(std::string_view(message).substr(kJsonPrefix.size()), text);
         return;
     }
-    for (std::string_view fixed : kValidationMessages) {
-        if (message == fixed) return;
+    if (std::find(std::begin(kValidationMessages), std::end(kValidationMessages), message) != std::end(kValidationMessages) ||
+        starts_with(message, "unsupported fetal channel: ")) {
+        return;
     }
-    if (starts_with(message, "unsupported fetal channel: ")) return;
     const auto sample = fuzz::number_after(message, "sample ", " has invalid t: ");
     require(sample.has_value() && *sample >= 1);
     const std::string head = "sample " + std::to_string(*sample) + " has invalid t: ";
     require(starts_with(message, head));
     const std::string_view parser_message = std::string_view(message).substr(head.size());
-    require(fuzz::has_timestamp_message_shape(parser_message));
+    require(fuzz::is_timestamp_message(parser_message));
     check_sample_message(*sample, parser_message, text);
 }
 
 // --- Reading the accepted request back with nlohmann/json ---------------
 
-// Deeper documents are not handed to the library: its DOM copies, compares
-// and writes recursively, and a fuzz input may nest thousands of levels.
+// Deeper documents are not handed to the library: its DOM copies, compares and writes recursively, and a fuzz input
+// may nest thousands of levels.
 constexpr std::size_t kMaxCheckedDepth = 256;
 
 // Nesting depth of a text the reader accepted (so strings are well formed).
 std::size_t nesting_depth(std::string_view text) {
-    std::size_t depth = 0;
-    std::size_t deepest = 0;
+    std::size_t depth = 0, deepest = 0;
     bool in_string = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (in_string) {
-            if (c == '\\') ++i;
-            in_string = c != '"';
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
+        if (in_string) i += c == '\\' ? 1 : 0, in_string = c != '"';
+        else if (c == '"') in_string = true;
+        else if (c == '[' || c == '{') deepest = std::max(deepest, ++depth);
+        else if (c == ']' || c == '}') --depth;
     }
     return deepest;
 }
 
-// The library's reading of the text; nothing when the text is not UTF-8 or
-// nests too deeply for it. Any other refusal of an accepted text is a fault.
+// The library's reading of the text; nothing when the text is not UTF-8 or nests too deeply for it. Any other refusal
+// of an accepted text is a fault.
 std::optional<Json> parse_document(std::string_view text) {
     if (!fuzz::is_utf8(text) || nesting_depth(text) > kMaxCheckedDepth) return std::nullopt;
     Json document = Json::parse(text.begin(), text.end(), nullptr, false);
@@ -162,16 +125,11 @@ std::optional<Json> parse_document(std::string_view text) {
     return document;
 }
 
-// A record field: by key in object form, by position in array form; absent
-// when missing or null.
+// A record field: by key in object form, by position in array form; absent when missing or null.
 const Json* field(const Json& record, const char* key, std::size_t index) {
-    const Json* found = nullptr;
-    if (record.is_object()) {
-        const auto member = record.find(key);
-        if (member != record.end()) found = &*member;
-    } else if (record.is_array() && index < record.size()) {
-        found = &record[index];
-    }
+    const Json* found = record.is_object() && record.contains(key)            ? &record[key]
+                        : record.is_array() && index < record.size() ? &record[index]
+                                                                     : nullptr;
     return found && !found->is_null() ? found : nullptr;
 }
 
@@ -198,8 +156,8 @@ fhr_core::InputData without_negative_zeros(fhr_core::InputData input) {
     return input;
 }
 
-// A request that fails on the t of sample N (counted from 1 in array order)
-// is valid JSON, and that t fails to parse with exactly the quoted message.
+// A request that fails on the t of sample N (counted from 1 in array order) is valid JSON, and that t fails to parse
+// with exactly the quoted message.
 void check_sample_message(std::size_t sample, std::string_view parser_message, std::string_view text) {
     const auto document = parse_document(text);
     if (!document) return;
@@ -224,46 +182,27 @@ void check_against_document(const fhr_core::json_input::AnalysisRequest& request
         const std::string_view raw = text_of(*t);
         const auto instant = fhr_core::time::parse_monitor_timestamp(raw);
         require(instant.ok());
-        MonitorSample sample;
+        MonitorSample& sample = expected.samples.emplace_back();
         sample.timestamp = fuzz::normalised_timestamp(raw);
         sample.timestamp_ms = *instant;
-        sample.hr1 = number_field(element, "hr1", 1);
-        sample.hr2 = number_field(element, "hr2", 2);
-        sample.hr3 = number_field(element, "hr3", 3);
-        sample.hrm = number_field(element, "hrm", 4);
-        sample.toco = number_field(element, "toco", 5);
+        std::tie(sample.hr1, sample.hr2, sample.hr3, sample.hrm, sample.toco) =
+            std::tuple(number_field(element, "hr1", 1), number_field(element, "hr2", 2), number_field(element, "hr3", 3),
+                       number_field(element, "hrm", 4), number_field(element, "toco", 5));
         arrival.push_back(sample.timestamp_ms);
-        expected.samples.push_back(std::move(sample));
     }
     fuzz::check_recording(request.input, arrival);
-    for (std::size_t i = 1; i < arrival.size(); ++i) {
-        expected.out_of_order_rows += arrival[i] < arrival[i - 1] ? 1 : 0;
-    }
-    std::stable_sort(expected.samples.begin(), expected.samples.end(),
-                     [](const MonitorSample& a, const MonitorSample& b) { return a.timestamp_ms < b.timestamp_ms; });
-    for (std::size_t i = 1; i < expected.samples.size(); ++i) {
-        expected.duplicate_timestamps +=
-            expected.samples[i].timestamp_ms == expected.samples[i - 1].timestamp_ms ? 1 : 0;
-    }
+    fuzz::sort_and_count(expected, arrival);
     require(fuzz::same_input(without_negative_zeros(request.input), expected));
 
-    fhr_core::FetalChannel channel = fhr_core::FetalChannel::HR1;
-    if (const Json* options = field(*document, "analysis_options", 3)) {
-        if (const Json* name = field(*options, "fetal_channel", 0)) {
-            const auto parsed = fhr_core::FetalChannel::parse(text_of(*name));
-            require(parsed.ok());
-            channel = *parsed;
-        }
-    }
-    require(request.config.fetal_channel == channel);
-
-    std::optional<std::uint8_t> weeks;
-    if (const Json* metadata = field(*document, "metadata", 4)) {
-        if (const Json* value = field(*metadata, "gestational_age_weeks", 0)) {
-            require(value->is_number_unsigned() && value->get<std::uint64_t>() <= 255);
-            weeks = static_cast<std::uint8_t>(value->get<std::uint64_t>());
-        }
-    }
+    // The channel and the gestational age, where the document names them.
+    const Json* options = field(*document, "analysis_options", 3);
+    const Json* name = options ? field(*options, "fetal_channel", 0) : nullptr;
+    const auto channel = fhr_core::FetalChannel::parse(name ? text_of(*name) : "HR1");
+    require(channel.ok() && request.config.fetal_channel == *channel);
+    const Json* metadata = field(*document, "metadata", 4);
+    const Json* value = metadata ? field(*metadata, "gestational_age_weeks", 0) : nullptr;
+    require(!value || (value->is_number_unsigned() && value->get<std::uint64_t>() <= 255));
+    const auto weeks = value ? std::optional(static_cast<std::uint8_t>(value->get<std::uint64_t>())) : std::nullopt;
     require(request.config.gestational_age_weeks == weeks);
 }
 
@@ -280,10 +219,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check_message(result.error(), text);
         return 0;
     }
-    require(fuzz::same_input(result->input, again->input));
-    require(!result->config.window_minutes.has_value());
-    require(result->config.step_seconds == 60);
-    require(!result->input.samples.empty());
+    require(fuzz::same_input(result->input, again->input) && !result->input.samples.empty());
+    require(!result->config.window_minutes.has_value() && result->config.step_seconds == 60);
     check_against_document(*result, text);
     return 0;
 }

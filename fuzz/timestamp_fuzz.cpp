@@ -3,12 +3,10 @@
 // Invariants beyond "no crash":
 //  * the answer is deterministic;
 //  * a failure is one of the parser's own messages about this very text;
-//  * a success survives the normalisations the readers apply: the text
-//    trimmed, its trailing "Z"s dropped and every "T" read as a blank parses
-//    to the same instant (this is the text the readers store), and so does
-//    that text with blanks around it and its first blank written as "T"
-//    (which also sends the text down the general path rather than the direct
-//    reading of the common layout);
+//  * a success survives the normalisations the readers apply: the text trimmed, its trailing "Z"s dropped and every
+//    "T" read as a blank parses to the same instant (this is the text the readers store), and so does that text with
+//    blanks around it and its first blank written as "T" (which also sends the text down the general path rather than
+//    the direct reading of the common layout);
 //  * the fraction reader stays within 0..999;
 //  * the civil-date day count is consistent from day to day and year to year.
 #include <cstddef>
@@ -29,18 +27,14 @@ using fuzz::require;
 
 bool leap(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-// Day counts for a date built from the first bytes: consecutive days differ
-// by one, and 1 January of consecutive years by the length of the year.
+// Day counts for a date built from the first bytes: consecutive days differ by one, and 1 January of consecutive
+// years by the length of the year.
 void check_civil_days(const std::uint8_t* data, std::size_t size) {
-    constexpr std::size_t kBytesNeeded = 6;
-    constexpr std::uint32_t kMonths = 12;
-    constexpr std::uint32_t kDays = 31;
-    if (size < kBytesNeeded) return;
+    if (size < 6) return;
     std::int32_t year = 0;
     std::memcpy(&year, data, sizeof year);
-    const std::uint32_t month = data[4] % kMonths + 1;
-    const std::uint32_t day = data[5] % kDays + 1;
-    if (day < kDays) require(days_from_civil(year, month, day + 1) == days_from_civil(year, month, day) + 1);
+    const std::uint32_t month = data[4] % 12 + 1, day = data[5] % 31 + 1;
+    if (day < 31) require(days_from_civil(year, month, day + 1) == days_from_civil(year, month, day) + 1);
     if (year < std::numeric_limits<std::int32_t>::max()) {
         const std::int64_t length = days_from_civil(year + 1, 1, 1) - days_from_civil(year, 1, 1);
         require(length == (leap(year) ? 366 : 365));
@@ -73,11 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const auto millis = parse_millis(text);
-    if (millis.ok()) {
-        require(*millis <= 999);
-    } else {
-        require(millis.error() == std::string(fuzz::kMillisDigitMessage) + std::string(text));
-    }
+    require(millis.ok() ? *millis <= 999 : millis.error() == std::string(fuzz::kMillisDigitMessage) + std::string(text));
 
     check_civil_days(data, size);
     return 0;
