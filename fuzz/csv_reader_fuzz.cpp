@@ -75,62 +75,42 @@ struct Reference {
 
 Reference reference_read(std::string_view text) {
     Reference out;
-    if (text.empty()) {
-        out.error = "CSV is empty; expected a header row";
-        return out;
-    }
+    const auto fail = [&out](std::string message) { return out.error = std::move(message), out; };
+    if (text.empty()) return fail("CSV is empty; expected a header row");
     std::vector<std::string_view> lines = split(text, '\n');
     // A final line feed starts no further line; a CR before a LF belongs to the line ending, while one at the very
     // end of the text is kept.
-    const bool final_line_feed = text.back() == '\n';
-    if (final_line_feed) lines.pop_back();
-    const std::size_t terminated = final_line_feed ? lines.size() : lines.size() - 1;
-    for (std::size_t i = 0; i < terminated; ++i) {
+    if (text.back() == '\n') lines.pop_back();
+    for (std::size_t i = 0; i + (text.back() == '\n' ? 0 : 1) < lines.size(); ++i) {
         if (!lines[i].empty() && lines[i].back() == '\r') lines[i].remove_suffix(1);
     }
-
     const std::vector<std::string_view> header = split(lines[0], ',');
     const auto position = [&](std::string_view name) {
-        for (std::size_t i = 0; i < header.size(); ++i) {
-            if (same_ignoring_ascii_case(trim_white_space(header[i]), name)) return i;
-        }
-        return kAbsent;
+        const auto it = std::find_if(header.begin(), header.end(),
+                                     [&](std::string_view cell) { return same_ignoring_ascii_case(trim_white_space(cell), name); });
+        return it == header.end() ? kAbsent : static_cast<std::size_t>(it - header.begin());
     };
     const std::size_t date = position("Date");
-    if (date == kAbsent) {
-        out.error = "CSV is missing required Date column";
-        return out;
-    }
-    const std::size_t columns[5] = {position("HR1"), position("HR2"), position("HR3"), position("HRM"),
-                                    position("TOCO")};
-
+    if (date == kAbsent) return fail("CSV is missing required Date column");
+    const std::size_t columns[5] = {position("HR1"), position("HR2"), position("HR3"), position("HRM"), position("TOCO")};
     for (std::size_t i = 1; i < lines.size(); ++i) {
         if (trim_white_space(lines[i]).empty()) continue;
-        const std::string row = std::to_string(i + 1);
+        const std::string row = "row " + std::to_string(i + 1);
         const std::vector<std::string_view> cells = split(lines[i], ',');
-        if (cells.size() <= date) {
-            out.error = "row " + row + " is missing Date";
-            return out;
-        }
+        if (cells.size() <= date) return fail(row + " is missing Date");
         const std::string_view stamp = trim_white_space(cells[date]);
         const auto instant = fhr_core::time::parse_monitor_timestamp(stamp);
-        if (!instant) {
-            out.error = "row " + row + " has invalid Date: " + instant.error();
-            return out;
-        }
-        MonitorSample sample;
+        if (!instant) return fail(row + " has invalid Date: " + instant.error());
+        MonitorSample& sample = out.input.samples.emplace_back();
         sample.timestamp = std::string(stamp);
         sample.timestamp_ms = *instant;
         fhr_core::OptionalValue* fields[5] = {&sample.hr1, &sample.hr2, &sample.hr3, &sample.hrm, &sample.toco};
         for (std::size_t c = 0; c < 5; ++c) {
-            if (columns[c] == kAbsent || columns[c] >= cells.size()) continue;
-            const std::string_view cell = trim_white_space(cells[columns[c]]);
+            const std::string_view cell = columns[c] < cells.size() ? trim_white_space(cells[columns[c]]) : "";
             if (!cell.empty()) *fields[c] = reference_number(cell);
         }
         out.arrival.push_back(sample.timestamp_ms);
-        out.input.samples.push_back(std::move(sample));
     }
-
     fuzz::sort_and_count(out.input, out.arrival);
     return out;
 }

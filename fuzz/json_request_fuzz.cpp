@@ -89,13 +89,10 @@ void check_message(const std::string& message, std::string_view text) {
     const auto sample = fuzz::number_after(message, "sample ", " has invalid t: ");
     require(sample.has_value() && *sample >= 1);
     const std::string head = "sample " + std::to_string(*sample) + " has invalid t: ";
-    require(starts_with(message, head));
     const std::string_view parser_message = std::string_view(message).substr(head.size());
-    require(fuzz::is_timestamp_message(parser_message));
+    require(starts_with(message, head) && fuzz::is_timestamp_message(parser_message));
     check_sample_message(*sample, parser_message, text);
 }
-
-// --- Reading the accepted request back with nlohmann/json ---------------
 
 // Deeper documents are not handed to the library: its DOM copies, compares and writes recursively, and a fuzz input
 // may nest thousands of levels.
@@ -120,8 +117,7 @@ std::size_t nesting_depth(std::string_view text) {
 std::optional<Json> parse_document(std::string_view text) {
     if (!fuzz::is_utf8(text) || nesting_depth(text) > kMaxCheckedDepth) return std::nullopt;
     Json document = Json::parse(text.begin(), text.end(), nullptr, false);
-    require(!document.is_discarded());
-    require(document.is_object() || document.is_array());
+    require(!document.is_discarded() && (document.is_object() || document.is_array()));
     return document;
 }
 
@@ -143,8 +139,7 @@ std::optional<double> number_field(const Json& sample, const char* key, std::siz
     const Json* value = field(sample, key, index);
     if (!value) return std::nullopt;
     require(value->is_number());
-    const double number = value->get<double>();
-    return number == 0.0 ? 0.0 : number;
+    return value->get<double>() == 0.0 ? 0.0 : value->get<double>();
 }
 
 fhr_core::InputData without_negative_zeros(fhr_core::InputData input) {

@@ -36,8 +36,7 @@ TIMESTAMPS = [
 ]
 
 CSV_EXTRA = [
-    "",
-    "Date\n",
+    "", "Date\n",
     "date , hr1,TOCO\r\n2024-03-10 14:05:09,140,,abc\r\n",
     "Date,HR1,HR2,HR3,TOCO\n2024-03-10 14:05:09,140,,abc\n\n2024-03-10 14:05:08,nan,inf,-1,0\n",
     "\ufeffDate,HR1\n2024-03-10 14:05:09,140\n",
@@ -68,9 +67,7 @@ def timestamp_text(ms):
     """Milliseconds since 1970 as "YYYY-MM-DD hh:mm:ss.fff", for any year
     (the civil-from-days inverse of the reader's day count)."""
     days, rest = divmod(ms, 86_400_000)
-    z = days + 719_468
-    era = z // 146_097
-    doe = z - era * 146_097
+    era, doe = divmod(days + 719_468, 146_097)
     yoe = (doe - doe // 1460 + doe // 36_524 - doe // 146_096) // 365
     doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
     mp = (5 * doy + 2) // 153
@@ -88,10 +85,6 @@ def write(target, name, data):
     (folder / name).write_bytes(data if isinstance(data, bytes) else data.encode("utf-8"))
 
 
-def golden_csv_files():
-    return sorted(GOLDEN_DIR.glob("*.csv"))
-
-
 def csv_head(path, lines):
     return "".join(path.read_text(encoding="utf-8").splitlines(keepends=True)[:lines])
 
@@ -99,8 +92,7 @@ def csv_head(path, lines):
 def csv_one_hertz_minutes(path, minutes):
     """The first minutes of a 4 Hz golden recording, one row per second."""
     lines = path.read_text(encoding="utf-8").splitlines(keepends=True)
-    header, rows = lines[0], lines[1:]
-    return header + "".join(rows[0 : minutes * 60 * 4 : 4])
+    return lines[0] + "".join(lines[1 : 1 + minutes * 60 * 4 : 4])
 
 
 def json_head(path, samples):
@@ -117,11 +109,11 @@ def main():
 
     for index, text in enumerate(TIMESTAMPS):
         write("timestamp_fuzz", f"edge-{index:02d}", text)
-    for path in golden_csv_files():
+    for path in sorted(GOLDEN_DIR.glob("*.csv")):
         first_row = path.read_text(encoding="utf-8").splitlines()[1]
         write("timestamp_fuzz", f"golden-{path.stem}", first_row.split(",")[0])
 
-    for path in golden_csv_files():
+    for path in sorted(GOLDEN_DIR.glob("*.csv")):
         write("csv_reader_fuzz", f"golden-{path.stem}.csv", csv_head(path, CSV_HEAD_LINES))
     for index, text in enumerate(CSV_EXTRA):
         write("csv_reader_fuzz", f"edge-{index:02d}.csv", text)
@@ -136,7 +128,7 @@ def main():
     for index, text in enumerate(JSON_EXTRA):
         write("json_request_fuzz", f"edge-{index:02d}.json", text)
 
-    golden = golden_csv_files()
+    golden = sorted(GOLDEN_DIR.glob("*.csv"))
     for index, path in enumerate(golden):
         text = csv_one_hertz_minutes(path, PIPELINE_MINUTES).encode("utf-8")
         flags = [0, WINDOW | SHORT_STEP, WINDOW | SHORT_STEP | LAST_ONLY | GA][index % 3]

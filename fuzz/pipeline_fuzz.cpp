@@ -55,8 +55,6 @@ constexpr std::uint64_t kMaxFuzzWindows = 400;
 // Extra full runs (determinism, last_only) only for short runs.
 constexpr std::uint64_t kMaxRepeatWindows = 40;
 
-// --- The line layout -------------------------------------------------------
-
 class Lines {
 public:
     explicit Lines(std::string_view text) {
@@ -163,15 +161,12 @@ void check_balanced(std::string_view report) {
     require(!in_string && open.empty());
 }
 
-// --- The parsed report -----------------------------------------------------
-
 struct Expected {
-    std::size_t rows = 0;
+    std::size_t rows;
     std::string_view channel;
-    bool rolling = false;
-    std::uint32_t window_minutes = 0;
-    std::uint32_t step_seconds = 0;
-    std::uint64_t windows = 0;
+    bool rolling;
+    std::uint32_t window_minutes, step_seconds;
+    std::uint64_t windows;
 };
 
 using Json = nlohmann::json;
@@ -186,17 +181,10 @@ const Json& at(const Json& object, const char* name) {
     return object[name];
 }
 std::uint64_t count(const Json& object, const char* name) {
-    require(at(object, name).is_number_unsigned());
-    return at(object, name).get<std::uint64_t>();
+    return require(at(object, name).is_number_unsigned()), at(object, name).get<std::uint64_t>();
 }
-double number(const Json& object, const char* name) {
-    require(at(object, name).is_number());
-    return at(object, name).get<double>();
-}
-std::size_t length(const Json& object, const char* name) {
-    require(at(object, name).is_array());
-    return at(object, name).size();
-}
+double number(const Json& object, const char* name) { return require(at(object, name).is_number()), at(object, name).get<double>(); }
+std::size_t length(const Json& object, const char* name) { return require(at(object, name).is_array()), at(object, name).size(); }
 
 void check_parsed(std::string_view report, const Expected& expected) {
     const Json document = Json::parse(report, nullptr, false);
@@ -204,11 +192,8 @@ void check_parsed(std::string_view report, const Expected& expected) {
     require(count(at(document, "input"), "rows") == expected.rows);
     require(one_of(at(document, "channel"), {expected.channel}));
     require(one_of(at(document, "analysis_mode"), {expected.rolling ? "rolling" : "chunk"}));
-    if (expected.rolling) {
-        require(count(document, "requested_window_minutes") == expected.window_minutes);
-    } else {
-        require(at(document, "requested_window_minutes").is_null());
-    }
+    require(expected.rolling ? count(document, "requested_window_minutes") == expected.window_minutes
+                             : at(document, "requested_window_minutes").is_null());
     require(count(document, "step_seconds") == expected.step_seconds);
     require(number(at(document, "input"), "duration_seconds") >= 0.0);
 
@@ -221,10 +206,8 @@ void check_parsed(std::string_view report, const Expected& expected) {
         require(one_of(at(window, "classification"), {"category_i", "category_ii", "category_iii", "unclassified"}));
         require(one_of(at(window, "alert_level"), {"none", "warning", "urgent_review", "critical", "data_quality"}));
         const auto& quality = at(window, "data_quality");
-        for (const char* ratio : {"fetal_usable_ratio", "maternal_usable_ratio", "toco_usable_ratio",
-                                  "suspected_maternal_capture_ratio"}) {
-            const double value = number(quality, ratio);
-            require(value >= 0.0 && value <= 1.0);
+        for (const char* ratio : {"fetal_usable_ratio", "maternal_usable_ratio", "toco_usable_ratio", "suspected_maternal_capture_ratio"}) {
+            require(number(quality, ratio) >= 0.0 && number(quality, ratio) <= 1.0);
         }
         require(count(quality, "expected_seconds") + 1 >= static_cast<std::uint64_t>(duration));
         const auto& features = at(window, "features");
@@ -314,8 +297,7 @@ void run_csv(std::string_view text, const CsvOptions& options) {
     require(again.ok() && *again == *result);
     if (options.last_only && windows >= 2) {
         CsvOptions full = options;
-        full.last_only = false;
-        const auto whole = fhr_core::analysis::analyze_csv_text(text, full);
+        const auto whole = fhr_core::analysis::analyze_csv_text(text, (full.last_only = false, full));
         require(whole.ok());
         // Only the windows differ: the header and input lines describe the whole run.
         const std::string_view mine = *result, theirs = *whole, array = "\n  \"windows\": [\n";
