@@ -1,5 +1,5 @@
-// Alert level and suppression, decided from findings: the decision list row
-// by row, and a sweep over combinations for what must hold everywhere.
+// Alert level and suppression, decided from findings: the decision list row by row, and a sweep over combinations for
+// what must hold everywhere.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -72,9 +72,8 @@ TEST(AlertDecision, FollowsTheDecisionList) {
     }
 }
 
-// Whatever the inputs, a suppression comes only with the level that belongs
-// to it, never with urgent_review, critical or data_quality; and step 7.7
-// is never the one that decides.
+// Whatever the inputs, a suppression comes only with the level that belongs to it, never with urgent_review, critical
+// or data_quality; and step 7.7 is never the one that decides.
 TEST(AlertDecision, SuppressionMatchesItsLevel) {
     const std::vector<Risks> high_risk_sets = {
         {}, {H::marked_variability}, {H::severe_variable}, {H::deep_nadir}, {H::deceleration_burden, H::severe_variable},

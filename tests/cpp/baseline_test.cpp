@@ -34,8 +34,8 @@ TEST(BaselineEstimate, Table) {
     EXPECT_EQ(estimate_baseline(negative, Span{kMin, kMax}, fresh), 120);
 }
 
-// Rows: name | fetal profile from 0 ms | span from | to (ms) | expected ("-": none).
-// Thirty or more seconds alternating 140 and 140 + d span d from p05 to p95.
+// Rows: name | fetal profile from 0 ms | span from | to (ms) | expected ("-": none). Thirty or more seconds
+// alternating 140 and 140 + d span d from p05 to p95.
 TEST(VariabilityEstimate, Table) {
     for (const auto& row : table("variability.txt")) {
         const auto from = static_cast<std::int64_t>(num(row[2])), to = static_cast<std::int64_t>(num(row[3]));

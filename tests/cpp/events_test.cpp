@@ -1,6 +1,5 @@
-// Acceleration and deceleration detection (tables in tests/data/cpp), the
-// instants decelerations are placed at, and the timing of gradual ones (table
-// in tests/data/cpp too).
+// Acceleration and deceleration detection (tables in tests/data/cpp), the instants decelerations are placed at, and
+// the timing of gradual ones (table in tests/data/cpp too).
 #include "fhr_core/analysis/events.hpp"
 
 #include <gtest/gtest.h>
@@ -80,9 +79,8 @@ TEST(DecelerationDetection, Table) {
     }
 }
 
-// A deceleration is placed by the rows that name its start and end seconds,
-// its nadir onset_to_nadir after the start row: none without those rows, and
-// none when the nadir would lie past the last instant.
+// A deceleration is placed by the rows that name its start and end seconds, its nadir onset_to_nadir after the start
+// row: none without those rows, and none when the nadir would lie past the last instant.
 TEST(DecelerationInstants, PlacedWhereTheEventIsMade) {
     constexpr std::int64_t kLastSecond = std::numeric_limits<std::int64_t>::max() - 807;
     const struct {

@@ -40,8 +40,7 @@ struct ErrorCase {
     std::optional<std::string> expected;
 };
 
-// A line is {"input": "…", "expected": "…" or null}; the strings are decoded
-// with the reader's own string scanner.
+// A line is {"input": "…", "expected": "…" or null}; the strings are decoded with the reader's own string scanner.
 std::vector<ErrorCase> load_error_cases() {
     std::vector<ErrorCase> cases;
     std::istringstream lines(read_file(data_path("json-error-cases.jsonl")));
@@ -206,44 +205,22 @@ TEST(JsonRequestValidation, MessagesAndOrder) {
     EXPECT_NE(padded.find(" nope "), std::string::npos) << padded;
 }
 
-// ---------------------------------------------------------------------------
-// Depth and repetition of unknown values: no recursion, no limit.
-
-TEST(JsonRequestLimits, MillionDeepOrRepeatedUnknownValues) {
-    constexpr std::size_t kCount = 1'000'000;
-    const std::string head = R"({"episode_id":"e","sent_at":"s","samples":[{"t":"2024-01-01 10:00:00")";
-    std::string text = head + "}],\"extra\":" + std::string(kCount, '[') + std::string(kCount, ']') + '}';
-    EXPECT_EQ(read_ok(text).input.samples.size(), 1u);
-    // A trailing comma at the innermost level fails with its position.
-    text = R"({"episode_id":"e","sent_at":"s","samples":[],"extra":)" + std::string(kCount, '[') + "1," +
-           std::string(kCount, ']') + '}';
-    EXPECT_EQ(read_error(text), std::string(kPrefix) + "trailing comma at line 1 column " + std::to_string(53 + kCount + 3));
-    text = head + ",\"deep\":";
-    for (std::size_t i = 0; i < kCount; ++i) text += R"({"a":)";
-    text += "null" + std::string(kCount, '}') + ",\"hr1\":120}]";
-    for (std::size_t i = 0; i < kCount; ++i) text += R"(,"x":1)";
-    const auto request = read_ok(text + '}');
+// Million-deep unknown values are read without recursion (the hostile-input tests run them at the top level):
+// inside a sample too, and an error at the innermost level still names its position.
+TEST(JsonRequestLimits, MillionDeepUnknownValues) {
+    constexpr std::size_t kDepth = 1'000'000;
+    std::string deep = R"({"episode_id":"e","sent_at":"s","samples":[{"t":"2024-01-01 10:00:00","deep":)";
+    for (std::size_t i = 0; i < kDepth; ++i) deep += R"({"a":)";
+    const auto request = read_ok(deep + "null" + std::string(kDepth, '}') + ",\"hr1\":120}]}");
     ASSERT_EQ(request.input.samples.size(), 1u);
     EXPECT_EQ(request.input.samples[0].hr1, 120.0);
+    const std::string text = R"({"episode_id":"e","sent_at":"s","samples":[],"extra":)" + std::string(kDepth, '[') + "1," +
+                             std::string(kDepth, ']') + '}';
+    EXPECT_EQ(read_error(text), std::string(kPrefix) + "trailing comma at line 1 column " + std::to_string(53 + kDepth + 3));
 }
 
-TEST(JsonRequestLimits, ManySamples) {
-    std::string samples;
-    for (std::size_t i = 0; i < 50'000; ++i) {
-        char buffer[96];
-        std::snprintf(buffer, sizeof buffer, R"(%s{"t":"2024-01-01T%02zu:%02zu:%02zu","hr1":%zu.5})", i ? "," : "",
-                      (i / 3600) % 24, (i / 60) % 60, i % 60, 100 + i % 60);
-        samples += buffer;
-    }
-    const auto request = read_ok(request_with_samples(samples));
-    ASSERT_EQ(request.input.samples.size(), 50'000u);
-    EXPECT_EQ(request.input.samples[61].hr1, 101.5);
-    EXPECT_EQ(request.input.samples[61].timestamp, "2024-01-01 00:01:01");
-}
-
-// A string whose decoded bytes hold a UTF-8 surrogate lead (0xED, then 0xA0 or
-// more: only raw bytes that are not UTF-8 make one) is refused after its
-// closing quote. (NUL bytes are rows of the case table.)
+// A string whose decoded bytes hold a UTF-8 surrogate lead (0xED, then 0xA0 or more: only raw bytes that are not
+// UTF-8 make one) is refused after its closing quote. (NUL bytes are rows of the case table.)
 TEST(JsonRequestErrors, RawSurrogateLeads) {
     using namespace std::string_literals;
     EXPECT_EQ(read_error("{\"a\":\"\xed\xa0\x80\"}"s), std::string(kPrefix) + "lone leading surrogate in hex escape at line 1 column 10");

@@ -1,7 +1,6 @@
-// The judging stage: the recurrence test, category and reasons, high-risk
-// findings, limitations and Category III diagnostics, decided from the
-// measurements of tests/data/cpp/judge-*.txt; the look-backs through the whole
-// window analysis.
+// The judging stage: the recurrence test, category and reasons, high-risk findings, limitations and Category III
+// diagnostics, decided from the measurements of tests/data/cpp/judge-*.txt; the look-backs through the whole window
+// analysis.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -70,107 +69,28 @@ TEST(Judging, CategoryIiiDiagnostics) {
 
 // ---------------------------------------------------------------- look-backs
 
-constexpr int kNoData = -1;
-
-// A window of one row a second from kStartMs; `fetal` gives the value at an
-// offset (kNoData: none).
-template <class Fetal>
-WindowAnalysis analyze(std::int64_t length_ms, Fetal fetal) {
-    std::vector<MonitorSample> rows;
-    for (std::int64_t t = 0; t <= length_ms; t += s(1)) {
-        MonitorSample& row = rows.emplace_back();
-        row.timestamp_ms = kStartMs + t;
-        if (const double bpm = fetal(t); bpm != kNoData) row.hr1 = bpm;
-    }
-    return analysis::analyze_window(rows, AnalysisConfig{}, kStartMs, kStartMs + length_ms);
-}
-
-// The setting of the 10-minute block (counted from the window start) that
-// holds `offset`; the last block runs to the window end.
-int block_setting(const std::vector<int>& blocks, std::int64_t offset) {
-    return blocks[std::min(static_cast<std::size_t>(offset / m(10)), blocks.size() - 1)];
-}
-
-// Each block cycles through 140 + 0..amplitude, so every one-minute chunk
-// spans exactly `amplitude` bpm between its 5th and 95th percentiles.
-TEST(LookBack, PersistentMinimalVariabilityNeedsBothSpans) {
-    const struct {
-        const char* name;
-        std::int64_t length_ms;
-        std::vector<int> blocks;  // amplitude per 10-minute block
-        bool expected;
-    } cases[] = {
-        {"minimal in both", m(20), {3, 3}, true},
-        {"top of the minimal band", m(20), {5, 5}, true},
-        {"absent band", m(20), {1, 1}, false},
-        {"previous moderate", m(20), {10, 3}, false},
-        {"current moderate", m(20), {3, 10}, false},
-        {"previous without data", m(20), {kNoData, 3}, false},
-        {"short window", m(20) - s(1), {3, 3}, false},
-        {"30 minutes, last 20 minimal", m(30), {10, 3, 3}, true},
-        {"30 minutes, middle moderate", m(30), {3, 10, 3}, false},
-    };
-    for (const auto& c : cases) {
-        const WindowAnalysis w = analyze(c.length_ms, [&c](std::int64_t t) {
-            const int amplitude = block_setting(c.blocks, t);
-            return amplitude == kNoData ? kNoData : 140.0 + static_cast<double>(t / s(1) % (amplitude + 1));
-        });
-        EXPECT_EQ(w.high_risk_features.contains(H::persistent_minimal_variability), c.expected) << c.name;
+// Rows of tests/data/cpp/judge-lookbacks.txt, analysed as a whole window of one row a second from kStartMs.
+TEST(LookBack, PersistentMinimalAndChangeToTachycardia) {
+    for (const auto& row : table("judge-lookbacks.txt")) {
+        const auto length = static_cast<std::int64_t>(num(row[2]));
+        std::vector<MonitorSample> rows(static_cast<std::size_t>(length) + 1);
+        for (std::int64_t t = 0; t <= length; ++t) rows[t].timestamp_ms = kStartMs + s(t);
+        for (const std::string& stretch : words(row[3])) {
+            const auto dash = stretch.find('-'), eq = stretch.find('='), tilde = stretch.find('~');
+            if (stretch.substr(eq + 1) == "-") continue;
+            const auto low = num(stretch.substr(eq + 1, tilde - eq - 1));
+            const auto cycle = tilde == std::string::npos ? 1 : static_cast<std::int64_t>(num(stretch.substr(tilde + 1)) - low) + 1;
+            for (auto t = static_cast<std::int64_t>(num(stretch.substr(0, dash))); t <= num(stretch.substr(dash + 1, eq - dash - 1)); ++t) {
+                rows[t].hr1 = low + static_cast<double>(t % cycle);
+            }
+        }
+        const WindowAnalysis w = analysis::analyze_window(rows, AnalysisConfig{}, kStartMs, kStartMs + s(length));
+        EXPECT_EQ(w.high_risk_features.contains(from_name<HighRisk>(row[1])), row[4] == "1") << row[0];
     }
 }
 
-// Each block holds a constant rate.
-TEST(LookBack, ChangeToTachycardiaNeedsNormalThenTachycardicBaseline) {
-    const struct {
-        const char* name;
-        std::int64_t length_ms;
-        std::vector<int> blocks;  // bpm per 10-minute block
-        bool expected;
-    } cases[] = {
-        {"normal to tachycardia", m(20), {150, 170}, true},
-        {"from 160", m(20), {160, 170}, true},
-        {"from 110", m(20), {110, 170}, true},
-        {"from 165", m(20), {165, 170}, false},
-        {"from 105", m(20), {105, 170}, false},
-        {"previous without data", m(20), {kNoData, 170}, false},
-        {"not tachycardic now", m(20), {150, 155}, false},
-        {"short window", m(20) - s(1), {150, 170}, false},
-        {"30 minutes, change in the last 20", m(30), {170, 150, 170}, true},
-        {"30 minutes, change before", m(30), {150, 170, 170}, false},
-    };
-    for (const auto& c : cases) {
-        const WindowAnalysis w = analyze(c.length_ms, [&c](std::int64_t t) { return block_setting(c.blocks, t); });
-        EXPECT_EQ(w.high_risk_features.contains(H::change_to_tachycardia), c.expected) << c.name;
-    }
-}
-
-// The second at window end - 10 minutes belongs to both spans: each side
-// holds just enough seconds for a baseline (120) only when it counts that
-// second.
-TEST(LookBack, SplitSecondCountsOnBothSides) {
-    const struct {
-        const char* name;
-        std::int64_t previous_from;  // first second at 150 bpm
-        std::int64_t current_to;     // last second at 170 bpm, from the split on
-        bool expected;
-    } cases[] = {
-        {"previous 119 plus the split", m(10) - s(119), m(20), true},
-        {"previous 118 plus the split", m(10) - s(118), m(20), false},
-        {"the split plus current 119", 0, m(10) + s(119), true},
-        {"the split plus current 118", 0, m(10) + s(118), false},
-    };
-    for (const auto& c : cases) {
-        const WindowAnalysis w = analyze(m(20), [&c](std::int64_t t) -> double {
-            if (t >= c.previous_from && t < m(10)) return 150.0;
-            if (t >= m(10) && t <= c.current_to) return 170.0;
-            return kNoData;
-        });
-        EXPECT_EQ(w.high_risk_features.contains(H::change_to_tachycardia), c.expected) << c.name;
-    }
-}
-
-// Windows at the ends of the instant range look back without wrapping (the
-// sanitizer build traps any signed overflow).
+// Windows at the ends of the instant range look back without wrapping (the sanitizer build traps any signed
+// overflow).
 TEST(LookBack, WindowsAtTheEndsOfTheInstantRange) {
     constexpr std::int64_t kFirst = std::numeric_limits<std::int64_t>::min();
     constexpr std::int64_t kLast = std::numeric_limits<std::int64_t>::max();

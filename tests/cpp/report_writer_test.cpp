@@ -1,5 +1,5 @@
-// The report writer's numbers and escapes, and the report of no windows (the
-// layout of windows is pinned by the golden reports).
+// The report writer's numbers and escapes, and the report of no windows (the layout of windows is pinned by the
+// golden reports).
 #include "fhr_core/analysis/report_writer.hpp"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// Per-second series of a window (tables in tests/data/cpp), the instants
-// and closest seconds of its texts, and the spans of a window.
+// Per-second series of a window (tables in tests/data/cpp), the instants and closest seconds of its texts, and the
+// spans of a window.
 #include "fhr_core/analysis/series.hpp"
 
 #include <gtest/gtest.h>
@@ -89,11 +89,10 @@ TEST(SecondSeries, DataQuality) {
     }
 }
 
-// The instant an event is placed at is taken from the second its text comes
-// from, where the event is made; it is exactly the instant that text parses
-// back to, for every shape of text a second can carry: the text of the row
-// that named it (any layout the readers accept, up to the ends of the instant
-// range) or the synthesized "{ms}ms" of a second without rows.
+// The instant an event is placed at is taken from the second its text comes from, where the event is made; it is
+// exactly the instant that text parses back to, for every shape of text a second can carry: the text of the row that
+// named it (any layout the readers accept, up to the ends of the instant range) or the synthesized "{ms}ms" of a
+// second without rows.
 TEST(SecondSeriesInstant, EqualsTheInstantItsTextParsesTo) {
     const struct {
         const char* first;

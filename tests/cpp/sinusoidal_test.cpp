@@ -1,5 +1,5 @@
-// The sinusoidal pattern: the band test of a run of values, gap filling, the
-// moving average and the whole test over a window.
+// The sinusoidal pattern: the band test of a run of values, gap filling, the moving average and the whole test over a
+// window.
 #include "fhr_core/analysis/sinusoidal.hpp"
 
 #include <gtest/gtest.h>
@@ -94,51 +94,15 @@ TEST(SinusoidalLikeValues, Table) {
     }
 }
 
-TEST(SinusoidalFillGaps, Table) {
-    using O = std::optional<double>;
-    const O x = std::nullopt;
-    struct Case {
-        const char* name;
-        std::vector<O> values;
-        std::vector<double> expected;
-    };
-    const std::vector<Case> cases = {
-        {"nothing to fill", {140.0, 141.0}, {140.0, 141.0}},
-        {"ends take the nearest present value", {x, x, 10.0, x, 20.0, x, x},
-         {10.0, 10.0, 10.0, 15.0, 20.0, 20.0, 20.0}},
-        // v[p] + (v[q] - v[p]) * (i - p) / (q - p), multiplied before dividing.
-        {"interpolation by index", {0.1, x, x, 0.8}, {0.1, 0.33333333333333337, 0.5666666666666668, 0.8}},
-        {"downward gap", {141.7, x, x, x, x, x, 139.9},
-         {141.7, 141.39999999999998, 141.1, 140.8, 140.5, 140.2, 139.9}},
-        {"single present value", {x, 120.0, x}, {120.0, 120.0, 120.0}},
-        {"no present value", {x, x, x}, {}},
-        {"empty", {}, {}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(detail::fill_gaps(c.values), c.expected) << c.name;
-    }
-}
-
-TEST(SinusoidalMovingAverage, Table) {
-    struct Case {
-        const char* name;
-        std::vector<double> values;
-        std::vector<double> expected;
-    };
-    const std::vector<Case> cases = {
-        {"shortened at the ends", {1, 2, 3, 4, 5, 6}, {2, 2.5, 3, 4, 4.5, 5}},
-        // Every mean is summed afresh in index order; a sliding sum would end in
-        // 0.7000000000000001.
-        {"recomputed at every index", {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8},
-         {0.20000000000000004, 0.25, 0.3, 0.4, 0.5, 0.6, 0.65, 0.6999999999999998}},
-        {"a spike spreads over five values", {0, 0, 0, 0, 10, 0, 0, 0, 0},
-         {0, 0, 2, 2, 2, 2, 2, 0, 0}},
-        {"two values", {10, 20}, {15, 15}},
-        {"one value", {7}, {7}},
-        {"empty", {}, {}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(detail::centred_moving_average(c.values), c.expected) << c.name;
+// Rows of tests/data/cpp/sinusoidal-smoothing.txt.
+TEST(SinusoidalSmoothing, FillGapsAndMovingAverage) {
+    for (const auto& row : testing_support::table("sinusoidal-smoothing.txt")) {
+        std::vector<std::optional<double>> values;
+        std::vector<double> present, expected;
+        for (const std::string& w : testing_support::words(row[2])) values.push_back(testing_support::opt(w));
+        for (const auto& v : values) present.push_back(v.value_or(0.0));
+        for (const std::string& w : testing_support::words(row[3])) expected.push_back(testing_support::num(w));
+        EXPECT_EQ(row[1] == "fill" ? detail::fill_gaps(values) : detail::centred_moving_average(present), expected) << row[0];
     }
 }
 
@@ -194,14 +158,13 @@ TEST(SinusoidalPattern, Table) {
         {"only the last 20 minutes are tested (wave there)", series_of(wave_late), 0, 1'800'000, true},
         {"only the last 20 minutes are tested (wave before)", series_of(wave_early), 0, 1'800'000, false},
         {"a series outside the window", series_of(wave20), 5'000'000, 6'200'000, false},
-        // A 4-cycle wave (amplitude 8) plus a 1.5-cycle one: the whole segment
-        // keeps at least 0.55 of its power in the band, each block 0.45. A slow
-        // part of amplitude 6 leaves about 0.57 of the power in the band, 7
-        // about 0.49 (every block still holding more than 0.45).
+        // A 4-cycle wave (amplitude 8) plus a 1.5-cycle one: the whole segment keeps at least 0.55 of its power in
+        // the band, each block 0.45. A slow part of amplitude 6 leaves about 0.57 of the power in the band, 7 about
+        // 0.49 (every block still holding more than 0.45).
         {"slow part of amplitude 6", series_of(plus(wave20, sine(1201, 1.5, 6))), 0, 1'200'000, true},
         {"slow part of amplitude 7", series_of(plus(wave20, sine(1201, 1.5, 7))), 0, 1'200'000, false},
-        // Each 5-minute block passes on its own: a flat block fails the
-        // segment although the band stays strong over the whole of it.
+        // Each 5-minute block passes on its own: a flat block fails the segment although the band stays strong over
+        // the whole of it.
         {"first block flat", series_of(flat_block(0)), 0, 1'200'000, false},
         {"third block flat", series_of(flat_block(2)), 0, 1'200'000, false},
         {"last block flat", series_of(flat_block(3)), 0, 1'200'000, false},

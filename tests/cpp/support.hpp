@@ -1,6 +1,5 @@
-// Test support: per-second series built from short profiles, the monitor rows
-// that name their seconds, measurements for the judging tests, and the case
-// tables of tests/data/cpp.
+// Test support: per-second series built from short profiles, the monitor rows that name their seconds, measurements
+// for the judging tests, and the case tables of tests/data/cpp.
 #pragma once
 
 #include <algorithm>
@@ -77,8 +76,7 @@ inline std::string unescape(std::string_view text) {
     return out;
 }
 
-// Rows of tests/data/cpp/<name>: '|'-separated fields; '#' lines and blank
-// lines are comments.
+// Rows of tests/data/cpp/<name>: '|'-separated fields; '#' lines and blank lines are comments.
 inline std::vector<std::vector<std::string>> table(const std::string& name) {
     std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/tests/data/cpp/" + name);
     if (!in) throw std::runtime_error("cannot open " + name);
@@ -92,8 +90,8 @@ inline std::vector<std::vector<std::string>> table(const std::string& name) {
     return rows;
 }
 
-// A profile of seconds: "160*10 -*3 140/143*60" is ten seconds at 160, three
-// absent, then sixty alternating 140 and 143.
+// A profile of seconds: "160*10 -*3 140/143*60" is ten seconds at 160, three absent, then sixty alternating 140 and
+// 143.
 inline std::vector<std::optional<double>> profile(const std::string& text) {
     std::vector<std::optional<double>> out;
     for (const std::string& w : words(text)) {
@@ -116,8 +114,7 @@ inline Series seconds(const std::vector<std::optional<double>>& fetal, std::int6
     return series;
 }
 
-// The series and the rows that name its seconds (a deque keeps their places),
-// one a second from kBaseMs on.
+// The series and the rows that name its seconds (a deque keeps their places), one a second from kBaseMs on.
 struct NamedSeries {
     std::deque<MonitorSample> rows;
     Series series;
@@ -221,19 +218,15 @@ inline DecelerationKind kind_of(std::string_view name) {
     return name == "gradual" ? DecelerationKind::gradual_unclassified : testing_support::from_name<DecelerationKind>(name);
 }
 
-// Measurements described by words, times in seconds from the window start
-// (at kStartMs): "len=<seconds>" (first; 30 minutes if absent), "bl=<bpm>",
-// "var=<bpm>", "sin", "acc=<count>", "ts=1" or "ts=0", "toco=<ratio>" and
-// "cap=<ratio>" (usable TOCO and maternal capture ratios; fetal and TOCO 1
-// otherwise), "cs=<count>" (one-minute contractions three minutes apart from
-// the start), "c=<from>-<to>" (a contraction; '?' an unknown instant),
-// "<kind>=<from>-<to>[:<nadir>:<depth>][~]" (a deceleration, nadir 100 and
-// depth 20 unless given; '~': its texts name no instants),
-// "<kind>@<seconds>:<nadir>:<depth>" (one of that duration at the start), and
-// "four" (contractions at minutes 2, 8, 14, 20), "three" (2, 8, 20),
-// "rec=<kind>" (four, two of them under a <kind> deceleration), "rec3=<kind>"
-// (three, two under 25-second ones, baseline 140, variability 10). The
-// features follow from the events, as the measuring stage has them.
+// Measurements described by words, times in seconds from the window start (at kStartMs): "len=<seconds>" (first; 30
+// minutes if absent), "bl=<bpm>", "var=<bpm>", "sin", "acc=<count>", "ts=1" or "ts=0", "toco=<ratio>" and
+// "cap=<ratio>" (usable TOCO and maternal capture ratios; fetal and TOCO 1 otherwise), "cs=<count>" (one-minute
+// contractions three minutes apart from the start), "c=<from>-<to>" (a contraction; '?' an unknown instant),
+// "<kind>=<from>-<to>[:<nadir>:<depth>][~]" (a deceleration, nadir 100 and depth 20 unless given; '~': its texts name
+// no instants), "<kind>@<seconds>:<nadir>:<depth>" (one of that duration at the start), and "four" (contractions at
+// minutes 2, 8, 14, 20), "three" (2, 8, 20), "rec=<kind>" (four, two of them under a <kind> deceleration),
+// "rec3=<kind>" (three, two under 25-second ones, baseline 140, variability 10). The features follow from the events,
+// as the measuring stage has them.
 inline Measurements measured_window(std::string text) {
     using testing_support::num;
     const auto ms_of = [](std::string_view seconds) { return std::llround(num(seconds) * 1000); };
