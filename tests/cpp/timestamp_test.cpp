@@ -25,6 +25,8 @@ TEST(Timestamp, InstantsAndErrors) {
         EXPECT_EQ(result.ok() ? std::to_string(*result) : result.error(), expected) << text;
         EXPECT_EQ(result.ok(), is_instant) << text;
     }
+    // A sign is no digit (the parser itself reads one as an offset first).
+    EXPECT_EQ(fhr_core::time::detail::parse_millis("-1").error(), "invalid millisecond digit: -1");
 }
 
 TEST(Timestamp, DaysFromCivilIsExactForEveryThirtyTwoBitYear) {
