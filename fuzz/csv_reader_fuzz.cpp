@@ -128,10 +128,9 @@ void check_message_shape(std::string_view message, std::string_view text) {
     const auto row = fuzz::number_after(message, "row ", " has invalid Date: ");
     require(row.has_value() && *row >= 2 && *row <= lines);
     const std::string head = "row " + std::to_string(*row) + " has invalid Date: ";
-    require(fuzz::starts_with(message, head));
     // The parser quotes the trimmed Date cell (or a piece of it), which lies within the text; the comparison with the
     // re-reading checks it exactly.
-    require(fuzz::is_timestamp_message(message.substr(head.size())));
+    require(fuzz::starts_with(message, head) && fuzz::is_timestamp_message(message.substr(head.size())));
 }
 
 }  // namespace
@@ -143,16 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto again = fhr_core::csv_input::read_monitor_csv_str(text);
     const Reference reference = reference_read(text);
 
-    require(result.ok() == again.ok());
-    require(result.ok() == !reference.error.has_value());
+    require(result.ok() == again.ok() && result.ok() == !reference.error.has_value());
     if (!result.ok()) {
-        require(again.error() == result.error());
         check_message_shape(result.error(), text);
-        require(result.error() == *reference.error);
+        require(again.error() == result.error() && result.error() == *reference.error);
         return 0;
     }
-    require(fuzz::same_input(*result, *again));
     fuzz::check_recording(*result, reference.arrival);
-    require(fuzz::same_input(*result, reference.input));
+    require(fuzz::same_input(*result, *again) && fuzz::same_input(*result, reference.input));
     return 0;
 }

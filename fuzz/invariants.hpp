@@ -17,13 +17,8 @@
 
 namespace fuzz {
 
-inline void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-inline bool starts_with(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
+inline void require(bool condition) { if (!condition) __builtin_trap(); }
+inline bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 inline constexpr std::string_view kMillisDigitMessage = "invalid millisecond digit: ";
 

@@ -1,12 +1,7 @@
-"""Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
-
-The seeds are the heads of the golden recordings, the JSON error cases (one
-file per case) and a few hand-written edge cases; files named regress-* are
-inputs that once exposed a fault and are left alone. Run it again after the
-golden files or the error cases change:
-
-    python3 fuzz/make_seeds.py
-"""
+"""Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/): the heads of the golden recordings, the
+JSON error cases (one file per case) and a few hand-written edge cases; files named regress-* are inputs that once
+exposed a fault and are left alone. Run `python3 fuzz/make_seeds.py` again after the golden files or the error cases
+change."""
 
 import json
 import pathlib

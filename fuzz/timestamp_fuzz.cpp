@@ -36,8 +36,7 @@ void check_civil_days(const std::uint8_t* data, std::size_t size) {
     const std::uint32_t month = data[4] % 12 + 1, day = data[5] % 31 + 1;
     if (day < 31) require(days_from_civil(year, month, day + 1) == days_from_civil(year, month, day) + 1);
     if (year < std::numeric_limits<std::int32_t>::max()) {
-        const std::int64_t length = days_from_civil(year + 1, 1, 1) - days_from_civil(year, 1, 1);
-        require(length == (leap(year) ? 366 : 365));
+        require(days_from_civil(year + 1, 1, 1) - days_from_civil(year, 1, 1) == (leap(year) ? 366 : 365));
     }
 }
 
@@ -49,10 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto first = parse_monitor_timestamp(text);
     const auto again = parse_monitor_timestamp(text);
     require(first.ok() == again.ok());
-
     if (!first.ok()) {
-        require(again.error() == first.error());
-        require(fuzz::is_timestamp_message(first.error(), text));
+        require(again.error() == first.error() && fuzz::is_timestamp_message(first.error(), text));
     } else {
         require(*again == *first);
         const std::string stored = fuzz::normalised_timestamp(text);
