@@ -137,39 +137,36 @@ struct NamedSeries {
 // ------------------------------------------------------------------- judging
 
 // The names of the findings and report values, as the tables write them.
+template <class E>
+std::string_view name_in(std::initializer_list<std::string_view> names, E value) {
+    return static_cast<std::size_t>(value) < names.size() ? names.begin()[static_cast<std::size_t>(value)] : "";
+}
 inline std::string_view name_of(Reason f) {
-    static constexpr std::string_view names[] = {"sinusoidal", "no_baseline", "no_variability",
-        "absent_variability_with_bradycardia_or_recurrence", "reassuring_trace", "bradycardia", "tachycardia",
-        "absent_variability", "minimal_variability", "marked_variability", "variable_deceleration", "late_deceleration",
-        "prolonged_deceleration", "gradual_deceleration", "tachysystole"};
-    return static_cast<std::size_t>(f) < std::size(names) ? names[static_cast<std::size_t>(f)] : "";
+    return name_in({"sinusoidal", "no_baseline", "no_variability", "absent_variability_with_bradycardia_or_recurrence",
+                    "reassuring_trace", "bradycardia", "tachycardia", "absent_variability", "minimal_variability",
+                    "marked_variability", "variable_deceleration", "late_deceleration", "prolonged_deceleration",
+                    "gradual_deceleration", "tachysystole"}, f);
 }
 inline std::string_view name_of(HighRisk f) {
-    static constexpr std::string_view names[] = {"sinusoidal", "absent_variability", "marked_variability",
-        "persistent_minimal_variability", "change_to_tachycardia", "recurrent_late", "recurrent_variable",
-        "gradual_with_low_variability", "severe_variable", "deep_nadir", "deceleration_burden", "multiple_prolonged",
-        "maternal_capture", "tachysystole_with_category_ii", "tachysystole"};
-    return static_cast<std::size_t>(f) < std::size(names) ? names[static_cast<std::size_t>(f)] : "";
+    return name_in({"sinusoidal", "absent_variability", "marked_variability", "persistent_minimal_variability",
+                    "change_to_tachycardia", "recurrent_late", "recurrent_variable", "gradual_with_low_variability",
+                    "severe_variable", "deep_nadir", "deceleration_burden", "multiple_prolonged", "maternal_capture",
+                    "tachysystole_with_category_ii", "tachysystole"}, f);
 }
 inline std::string_view name_of(Protective f) {
-    static constexpr std::string_view names[] = {"moderate_variability", "accelerations"};
-    return static_cast<std::size_t>(f) < std::size(names) ? names[static_cast<std::size_t>(f)] : "";
+    return name_in({"moderate_variability", "accelerations"}, f);
 }
 inline std::string_view name_of(Limitation f) {
-    static constexpr std::string_view names[] = {"under_10_minutes", "under_20_minutes", "few_contractions",
-        "under_30_minutes", "sparse_toco", "tachysystole_needs_30_minutes", "no_baseline"};
-    return static_cast<std::size_t>(f) < std::size(names) ? names[static_cast<std::size_t>(f)] : "";
+    return name_in({"under_10_minutes", "under_20_minutes", "few_contractions", "under_30_minutes", "sparse_toco",
+                    "tachysystole_needs_30_minutes", "no_baseline"}, f);
 }
 inline std::string_view name_of(Cat3Blocker f) {
-    static constexpr std::string_view names[] = {"near_absent_variability", "under_20_minutes", "few_contractions",
-        "sparse_toco", "late_not_confirmed", "variable_not_confirmed"};
-    return static_cast<std::size_t>(f) < std::size(names) ? names[static_cast<std::size_t>(f)] : "";
+    return name_in({"near_absent_variability", "under_20_minutes", "few_contractions", "sparse_toco", "late_not_confirmed",
+                    "variable_not_confirmed"}, f);
 }
 inline std::string_view name_of(Suppression f) {
-    static constexpr std::string_view names[] = {"recurrent_variable_with_moderate", "recurrent_variable",
-        "variable_without_context", "limited_late", "demoted_to_warning", "isolated_marked", "limited_burden",
-        "protected_variable"};
-    return static_cast<std::size_t>(f) < std::size(names) ? names[static_cast<std::size_t>(f)] : "";
+    return name_in({"recurrent_variable_with_moderate", "recurrent_variable", "variable_without_context", "limited_late",
+                    "demoted_to_warning", "isolated_marked", "limited_burden", "protected_variable"}, f);
 }
 template <class E>
 std::string_view name_of(E value) requires requires { to_text(value); } { return to_text(value); }
