@@ -52,58 +52,18 @@ def test_version_is_the_distribution_version_and_the_console_script_is_main():
     assert metadata.entry_points(group="console_scripts")["corvane"].load() is main
 
 
-HINT = "CSV is missing required Date column\ncorvane: hint: the header line reads "
-NOT_TEXT = "{tmp}/bad.csv is not a text CSV export (looks like "
-JSON_ONLY = "cannot be used with a JSON request (the request carries its own options)"
-WINDOW_RANGE = "--window-min must be a whole number from 10 to 30"
-STEP_RANGE = "--step-sec must be a whole number from 0 to 4294967295"
-GA_RANGE = "--ga-weeks must be a whole number from 0 to 255"
-PNG = ["-o", "{tmp}/t.png"]
-# (arguments, content of {tmp}/bad.csv, the message after "corvane: error: "); a
-# message ending in "*" is the start of a one-line message.
-ERRORS = [
-    (["analyze", "{bad}", "--window-min", "5"], "Date\n", WINDOW_RANGE),
-    (["analyze", "{bad}", "--step-sec", "-5"], "Date\n", STEP_RANGE),
-    (["analyze", "{bad}", "--step-sec", "1e20"], "Date\n", STEP_RANGE),
-    (["analyze", "{bad}", "--ga-weeks", "300"], "Date\n", GA_RANGE),
-    (["analyze", "{bad}", "--ga-weeks", "9" * 5000], "Date\n", GA_RANGE),
-    (["analyze", "{bad}", "--channel", "HR4"], "Date\n", "unsupported fetal channel: HR4"),
-    (["analyze", "{bad}"], "HR1\n", HINT + "'HR1'"),
-    (["analyze", "{bad}"], "Date;HR1\r\n", HINT + "'Date;HR1': columns must be separated by commas"),
-    (["analyze", "{bad}"], "Date\tHR1\n", HINT + "'Date\\tHR1': columns must be separated by commas"),
-    (["analyze", "{bad}"], '"Date","HR1"\n', HINT + "'\"Date\",\"HR1\"': column names must not be quoted"),
-    (["analyze", "{bad}"], b"PK\x03\x04\x14\x00", NOT_TEXT + "a zip archive, such as an .xlsx workbook)"),
-    (["analyze", "{bad}"], b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1\x00", NOT_TEXT + "an Office compound file, such as an .xls workbook)"),
-    (["analyze", "{bad}"], b"\x7fELF\x02\x01\x01\x00\x00", NOT_TEXT + "binary data)"),
-    (["analyze", "{bad}"], "Date,HR1\n".encode("utf-16-le"), NOT_TEXT + "UTF-16 text without a byte-order mark)"),
-    (["analyze", "{bad}"], b"Date,HR1\n\xe9\n",
-     "{tmp}/bad.csv is not UTF-8 text (byte 0xe9 on line 2 cannot be read); save it as UTF-8"),
-    (["analyze", "{tmp}/nope.csv"], "", "cannot read {tmp}/nope.csv: No such file or directory"),
-    (["analyze", "{tmp}/r.json"], "", "invalid analysis request JSON: missing field `episode_id` at line 1 column 2"),
-    (["analyze", "{tmp}/r.json", "--window-min", "20"], "", "--window-min " + JSON_ONLY),
-    (["summary", "{tmp}/r.json", "--ga-weeks", "30"], "", "--ga-weeks " + JSON_ONLY),
-    (["review", "{tmp}/r.json", "-o", "{tmp}/p.html", "--chunk"], "", "--chunk " + JSON_ONLY),
-    (["plot", "{csv}", "-o", "{tmp}/trace.gif"], "", "cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
-    (["plot", "{csv}", *PNG, "--window", "5"], "", "window 5 is out of range: the report has 5 windows"),
-    (["plot", "{csv}", *PNG, "--chunk", "--window", "1"], "", "window 1 is out of range: the report has 1 window"),
-    (["plot", "{csv}", *PNG, "--chunk", "--step-sec", "30"], "", "--chunk cannot be used with --window-min or --step-sec"),
-    (["plot", "{csv}", *PNG, "--window-min", "5"], "", WINDOW_RANGE),
-    (["plot", "{csv}", "-o", "{tmp}/missing/t.png"], "", "cannot write {tmp}/missing/t.png: *"),
-    (["batch", "{tmp}", "-o", "{tmp}/out", "--window-min", "5"], "", WINDOW_RANGE),
-    (["batch", "{tmp}", "-o", "{tmp}/out", "--step-sec", "1e20"], "", STEP_RANGE),
-    (["batch", "{tmp}", "-o", "{tmp}/out", "--channel", "HR4"], "", "unsupported fetal channel: HR4"),
-    (["batch", "{tmp}", "-o", "{tmp}/out", "--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "", "--jobs sets the size of a local cluster*"),
-    (["batch", "{csv}", "{tmp}/nope", "-o", "{tmp}/out"], "", "{tmp}/nope: no such file or folder"),
-    (["batch", "{tmp}/empty", "-o", "{tmp}/out"], "", "{tmp}/empty: the folder holds no recordings (.csv, .json, .hea files)"),
-    (["evaluate", "{csv}", "--outcomes", "{tmp}/o.csv", "-o", "{tmp}/out", "--ga-weeks", "x"], "", GA_RANGE),
-]
+# One row a case: the arguments ({tmp} a fresh folder, {bad} the file {tmp}/bad.csv
+# holding "file" as Latin-1 bytes, {csv} the bundled sample) and the message after
+# "corvane: error: "; a message ending in "*" is the start of a one-line message.
+ERRORS = [json.loads(line) for line in (TESTS_DIR / "data" / "cli-errors.jsonl").read_text(encoding="utf-8").splitlines()]
 
 
-@pytest.mark.parametrize("args, content, message", ERRORS)
-def test_errors_are_one_line_with_exit_status_2(capsys, tmp_path, sample_csv_path, args, content, message):
+@pytest.mark.parametrize("case", ERRORS, ids=[" ".join(case["args"])[:60] for case in ERRORS])
+def test_errors_are_one_line_with_exit_status_2(capsys, tmp_path, sample_csv_path, case):
+    args, message = case["args"], case["error"]
     if args[0] == "plot":
         pytest.importorskip("matplotlib")
-    (tmp_path / "bad.csv").write_bytes(content if isinstance(content, bytes) else content.encode("utf-8"))
+    (tmp_path / "bad.csv").write_bytes(case["file"].encode("latin-1"))
     (tmp_path / "r.json").write_text("{}", encoding="utf-8")
     (tmp_path / "empty").mkdir()
     (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
@@ -187,7 +147,7 @@ def test_plot_writes_the_picture_of_a_recording_or_of_one_window_of_a_request(ca
     ("analyze", ["--window-min", "--last-only", "--format"]), ("summary", ["V E L P G"]),
     ("plot", ["--paper-speed", "--minutes", "--chunk"]), ("review", ["corvane[review]", "--chunk"]),
     ("batch", ["--dask local", "--parquet"]), ("evaluate", ["--outcomes", "--last-min", "--jobs"]),
-    ("watch", ["--from-start", "--poll-sec"]),
+    ("watch", ["--from-start", "--json"]),
 ])
 def test_every_subcommand_has_help_with_examples(capsys, command, words):
     with pytest.raises(SystemExit) as exited:

@@ -25,20 +25,12 @@ def request(samples, **extra):
     return json.dumps({"episode_id": "ep", "sent_at": "2024-05-01T10:00:00Z", "samples": samples, **extra})
 
 
-def csv_to_request(text, **extra):
-    """A JSON request with the samples of a CSV text (Date,HR1,HR2,HRM,TOCO)."""
-    lines = text.splitlines()
-    names = [name.lower() for name in lines[0].split(",")]
-    samples = []
-    for line in lines[1:]:
-        sample = {}
-        for name, value in zip(names, line.split(",")):
-            if name == "date":
-                sample["t"] = value
-            elif value:
-                sample[name] = float(value)
-        samples.append(sample)
-    return request(samples, **extra)
+def as_request(text, **extra):
+    """A JSON request with the samples of a generated CSV text."""
+    header, *lines = text.splitlines()
+    names = [name.lower() for name in header.split(",")]
+    return request([{("t" if n == "date" else n): (v if n == "date" else float(v)) for n, v in zip(names, line.split(",")) if v}
+                    for line in lines], **extra)
 
 
 def call_table():
@@ -46,27 +38,18 @@ def call_table():
     short = generate_csv(RecordingShape(minutes=4, seed=3))
     medium = generate_csv(RecordingShape(minutes=12, seed=11, baseline_bpm=150.0))
     drifting = generate_csv(RecordingShape(minutes=11, seed=5, dropout_share=0.3, start="2024-12-31 23:55:00"))
+    csv, req = "analyze_csv_string", "analyze_json_string"
     kinds = [
-        ("analyze_csv_string", (short,), {}),
-        ("analyze_csv_string", (medium,), {"window_min": 10, "step_sec": 30}),
-        ("analyze_csv_string", (medium,), {"window_min": 10, "step_sec": 0, "last_only": True, "ga_weeks": 30}),
-        ("analyze_csv_string", (drifting,), {"channel": " hr1 ", "ga_weeks": 41}),
-        ("analyze_csv_string", (drifting,), {"channel": "HR2"}),
-        ("analyze_json_string", (csv_to_request(short),), {}),
-        ("analyze_json_string", (csv_to_request(medium, metadata={"gestational_age_weeks": 28}),), {}),
+        (csv, (short,), {}), (csv, (medium,), {"window_min": 10, "step_sec": 30}),
+        (csv, (medium,), {"window_min": 10, "step_sec": 0, "last_only": True, "ga_weeks": 30}),
+        (csv, (drifting,), {"channel": " hr1 ", "ga_weeks": 41}), (csv, (drifting,), {"channel": "HR2"}),
+        (req, (as_request(short),), {}), (req, (as_request(medium, metadata={"gestational_age_weeks": 28}),), {}),
         # Failures, each with its own exception and message.
-        ("analyze_csv_string", ("",), {}),
-        ("analyze_csv_string", ("Date,HR1\n2024-13-01 00:00:00,140\n",), {}),
-        ("analyze_csv_string", (short,), {"window_min": 5}),
-        ("analyze_csv_string", (short,), {"channel": "HR9"}),
-        ("analyze_csv_string", (short,), {"ga_weeks": 256}),
-        ("analyze_csv_string", (short,), {"step_sec": -1}),
-        ("analyze_csv_string", (short,), {"window_min": "10"}),
-        ("analyze_csv_string", ("Date\n2000-01-01 00:00:00\n3000-01-01 00:00:00\n",), {"window_min": 10, "step_sec": 1}),
-        ("analyze_json_string", ("{",), {}),
-        ("analyze_json_string", (request([{"t": "2024-05-01 09:59"}]),), {}),
-        ("analyze_json_string", (request([]),), {}),
-        ("analyze_json_string", (b"{}",), {}),
+        (csv, ("",), {}), (csv, ("Date,HR1\n2024-13-01 00:00:00,140\n",), {}), (csv, (short,), {"window_min": 5}),
+        (csv, (short,), {"channel": "HR9"}), (csv, (short,), {"ga_weeks": 256}), (csv, (short,), {"step_sec": -1}),
+        (csv, (short,), {"window_min": "10"}),
+        (csv, ("Date\n2000-01-01 00:00:00\n3000-01-01 00:00:00\n",), {"window_min": 10, "step_sec": 1}),
+        (req, ("{",), {}), (req, (request([{"t": "2024-05-01 09:59"}]),), {}), (req, (request([]),), {}), (req, (b"{}",), {}),
     ]
     rng = random.Random(2024)
     return [rng.choice(kinds) for _ in range(CALLS)]
@@ -107,137 +90,79 @@ def test_threads_give_the_serial_results():
         assert got == serial
 
 
-# A script that prints one digest of the answers to a fixed set of calls, so
-# that a child process under other settings can be compared with this one.
+# A child that prints its locale and one digest of the answers to a fixed set of
+# calls (made while four other threads make them too), so that children under
+# other settings can be compared with a plain one.
 DIGEST_SCRIPT = textwrap.dedent(
     """
-    import hashlib, json, locale, sys
+    import gc, hashlib, json, locale, sys, threading
     import corvane
     from corvane.synthetic import RecordingShape, generate_csv
 
     if len(sys.argv) > 1:
         locale.setlocale(locale.LC_ALL, sys.argv[1])
     text = generate_csv(RecordingShape(minutes=14, seed=9))
+    csv, req = corvane.analyze_csv_string, corvane.analyze_json_string
     calls = [
-        ("analyze_csv_string", (text,), {}),
-        ("analyze_csv_string", (text,), {"window_min": 10, "step_sec": 45, "ga_weeks": 30}),
-        ("analyze_csv_string", (text.replace("2024-03-01 08:0", "2024-03-01T08:0"),), {"last_only": True, "window_min": 12}),
-        ("analyze_csv_string", ("Date,HR1,TOCO\\n2024-03-01 08:00:00,140.5,1e1\\n2024-03-01 08:00:01,1.4e2,12.25\\n",), {}),
-        ("analyze_csv_string", ("Date,HR1\\n2024-03-01 08:00:00,140,5\\n",), {"channel": "hr3"}),
-        ("analyze_csv_string", ("Date\\n2024-02-30 08:00:00\\n2024-03-01 08:00:00,5\\n1-1-1 1:1:1\\n",), {}),
-        ("analyze_csv_string", ("Date\\n2024-03-01 08:00:00,5\\nx\\n",), {}),
-        ("analyze_json_string", (json.dumps({"episode_id": "e", "sent_at": "s", "samples": [
+        (csv, (text,), {}), (csv, (text,), {"window_min": 10, "step_sec": 45, "ga_weeks": 30}),
+        (csv, (text.replace("2024-03-01 08:0", "2024-03-01T08:0"),), {"last_only": True, "window_min": 12}),
+        (csv, ("Date,HR1,TOCO\\n2024-03-01 08:00:00,140.5,1e1\\n2024-03-01 08:00:01,1.4e2,12.25\\n",), {}),
+        (csv, ("Date,HR1\\n2024-03-01 08:00:00,140,5\\n",), {"channel": "hr3"}),
+        (csv, ("Date\\n2024-02-30 08:00:00\\n2024-03-01 08:00:00,5\\n1-1-1 1:1:1\\n",), {}),
+        (csv, (text,), {"ga_weeks": -1}), (csv, (text,), {"step_sec": 2**64}), (csv, (None,), {}), (csv, ("\\ud800",), {}),
+        (req, (json.dumps({"episode_id": "e", "sent_at": "s", "samples": [
             {"t": "2024-03-01T08:00:00.5Z", "hr1": 141.75, "toco": 1.5e1}, {"t": "2024-03-01 08:00:01+01:00", "hr1": 1e-3}]}),), {}),
-        ("analyze_json_string", ('{"episode_id": "e", "sent_at": "s", "samples": [{"t": "x", "hr1": 1.5e400}]}',), {}),
+        (req, ('{"episode_id": "e", "sent_at": "s", "samples": [{"t": "x", "hr1": 1.5e400}]}',), {}), (req, ("[1",), {}), (req, (), {}),
     ]
-    digest = hashlib.sha256()
-    for name, args, kwargs in calls:
-        try:
-            answer = "report:" + getattr(corvane, name)(*args, **kwargs)
-        except Exception as error:
-            answer = type(error).__name__ + ":" + str(error)
-        digest.update(answer.encode("utf-8") + b"\\0")
-    print(locale.setlocale(locale.LC_NUMERIC), digest.hexdigest())
-    """
-)
 
-GERMAN = "de_DE.UTF-8"
-
-
-def run_python(*arguments, env=None, timeout=120):
-    return subprocess.run(
-        [sys.executable, *arguments],
-        cwd=TESTS_DIR,
-        env={**os.environ, **(env or {})},
-        capture_output=True,
-        text=True,
-        timeout=timeout,
-    )
-
-
-def german_locale_available():
-    probe = run_python("-c", f"import locale; locale.setlocale(locale.LC_ALL, {GERMAN!r})")
-    return probe.returncode == 0
-
-
-def test_a_german_locale_changes_nothing():
-    if not german_locale_available():
-        pytest.skip(f"locale {GERMAN} is not installed (localedef -i de_DE -f UTF-8 {GERMAN})")
-    here = run_python("-c", DIGEST_SCRIPT, env={"LC_ALL": "C"})
-    there = run_python("-c", DIGEST_SCRIPT, GERMAN, env={"LC_ALL": GERMAN})
-    assert here.returncode == 0 and there.returncode == 0, here.stderr + there.stderr
-    here_locale, here_digest = here.stdout.split()
-    there_locale, there_digest = there.stdout.split()
-    # The child really runs with a decimal comma, and the answers are the same.
-    assert there_locale.startswith("de_DE") and here_locale == "C"
-    assert there_digest == here_digest
-
-
-def test_the_digest_script_tells_answers_apart():
-    """The locale comparison would see a difference: other calls, other digest."""
-    changed = DIGEST_SCRIPT.replace('"step_sec": 45', '"step_sec": 44')
-    first = run_python("-c", DIGEST_SCRIPT)
-    second = run_python("-c", changed)
-    assert first.returncode == 0 and second.returncode == 0, first.stderr + second.stderr
-    assert first.stdout.split()[1] != second.stdout.split()[1]
-
-
-# Calls of every kind, with threads, under the interpreter's strictest checks.
-DEV_SCRIPT = textwrap.dedent(
-    """
-    import gc, json, threading
-    import corvane
-    from corvane.synthetic import RecordingShape, generate_csv
-
-    text = generate_csv(RecordingShape(minutes=11, seed=2))
-    request = json.dumps({"episode_id": "e", "sent_at": "s", "samples": [{"t": "2024-03-01 08:00:00", "hr1": 140}]})
-
-    def calls():
-        json.loads(corvane.analyze_csv_string(text, window_min=10, step_sec=20, last_only=True))
-        json.loads(corvane.analyze_json_string(request))
-        for bad, error in [
-            (lambda: corvane.analyze_csv_string("Date\\nx\\n"), ValueError),
-            (lambda: corvane.analyze_csv_string(text, ga_weeks=-1), OverflowError),
-            (lambda: corvane.analyze_csv_string(text, step_sec=2**64), OverflowError),
-            (lambda: corvane.analyze_csv_string(None), TypeError),
-            (lambda: corvane.analyze_csv_string("\\ud800"), UnicodeEncodeError),
-            (lambda: corvane.analyze_json_string("[1"), ValueError),
-            (lambda: corvane.analyze_json_string(), TypeError),
-        ]:
+    def answers():
+        found = []
+        for function, args, kwargs in calls:
             try:
-                bad()
-            except error:
-                pass
-            else:
-                raise AssertionError("no exception")
+                found.append("report:" + function(*args, **kwargs))
+            except Exception as error:
+                found.append(type(error).__name__ + ":" + str(error))
+        return found
 
-    threads = [threading.Thread(target=calls) for _ in range(4)]
+    threads = [threading.Thread(target=answers) for _ in range(4)]
     for thread in threads:
         thread.start()
-    calls()
+    found = answers()
     for thread in threads:
         thread.join()
     gc.collect()
+    print(locale.setlocale(locale.LC_NUMERIC), len(set(found)), hashlib.sha256("\\0".join(found).encode("utf-8", "surrogatepass")).hexdigest())
     """
 )
+GERMAN = "de_DE.UTF-8"
 
 
-@pytest.mark.parametrize(
-    "options, env",
-    [
-        (["-X", "dev", "-W", "error"], {}),
-        (["-W", "error"], {"PYTHONMALLOC": "debug"}),
-        (["-X", "dev", "-W", "error", "-X", "tracemalloc=5"], {"PYTHONMALLOC": "debug", "PYTHONASYNCIODEBUG": "1"}),
-    ],
-    ids=["dev-mode", "debug-malloc", "dev-mode-debug-malloc-tracemalloc"],
-)
-def test_strict_interpreter_checks_stay_quiet(options, env):
-    result = run_python(*options, "-c", DEV_SCRIPT, env=env)
-    assert result.returncode == 0, result.stderr
-    assert result.stderr == ""
+def run_digest(*options, argv=(), env=None):
+    """The child's (locale, distinct answers, digest), after checking it ran quietly."""
+    result = subprocess.run([sys.executable, *options, "-c", DIGEST_SCRIPT, *argv], cwd=TESTS_DIR, env={**os.environ, **env},
+                            capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stderr) == (0, ""), result.stderr
+    return result.stdout.split()
 
 
-def test_the_strict_run_would_notice_a_failure():
-    """The dev-mode check reads failures: a script that errs is caught."""
-    result = run_python("-X", "dev", "-W", "error", "-c", DEV_SCRIPT.replace("ga_weeks=-1", "ga_weeks=1"))
-    assert result.returncode != 0 and "no exception" in result.stderr
+@pytest.fixture(scope="module")
+def plain():
+    locale, distinct, digest = run_digest(env={"LC_ALL": "C"})
+    assert (locale, int(distinct)) == ("C", 14)  # every call gives its own answer
+    return digest
+
+
+def test_a_german_locale_changes_nothing(plain):
+    probe = subprocess.run([sys.executable, "-c", f"import locale; locale.setlocale(locale.LC_ALL, {GERMAN!r})"])
+    if probe.returncode:
+        pytest.skip(f"locale {GERMAN} is not installed (localedef -i de_DE -f UTF-8 {GERMAN})")
+    locale, _, digest = run_digest(argv=[GERMAN], env={"LC_ALL": GERMAN})
+    assert locale.startswith("de_DE") and digest == plain  # a decimal comma, and the same answers
+
+
+@pytest.mark.parametrize("options, env", [
+    (["-X", "dev", "-W", "error"], {}), (["-W", "error"], {"PYTHONMALLOC": "debug"}),
+    (["-X", "dev", "-W", "error", "-X", "tracemalloc=5"], {"PYTHONMALLOC": "debug", "PYTHONASYNCIODEBUG": "1"}),
+], ids=["dev-mode", "debug-malloc", "dev-mode-debug-malloc-tracemalloc"])
+def test_strict_interpreter_checks_stay_quiet_and_change_nothing(plain, options, env):
+    assert run_digest(*options, env={"LC_ALL": "C", **env})[2] == plain

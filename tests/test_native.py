@@ -35,16 +35,7 @@ class IndexFails:
         raise ValueError("index refused")
 
 
-class Unrelated:
-    pass
-
-
-class Text(str):
-    pass
-
-
-class Integer(int):
-    pass
+Unrelated, Text, Integer = type("Unrelated", (), {}), type("Text", (str,), {}), type("Integer", (int,), {})
 
 
 # Python twins: the interpreter's own wording of call errors is the reference.
@@ -84,14 +75,6 @@ CALL_ERRORS = [
 def test_call_errors_are_worded_as_for_a_python_function(name, args, kwargs):
     expected = raised(globals()[name], *args, keywords=kwargs)
     assert expected[0] is TypeError and raised(getattr(native, name), *args, keywords=kwargs) == expected
-
-
-def test_call_error_texts():
-    assert raised(native.analyze_csv_string)[1] == "analyze_csv_string() missing 1 required positional argument: 'csv_text'"
-    assert raised(native.analyze_csv_string, *H7)[1] == "analyze_csv_string() takes from 1 to 6 positional arguments but 7 were given"
-    assert raised(native.analyze_json_string, "a", "b")[1] == "analyze_json_string() takes 1 positional argument but 2 were given"
-    assert raised(native.analyze_csv_string, HEADER, "HR1", channel="HR1")[1] == (
-        "analyze_csv_string() got multiple values for argument 'channel'")
 
 
 def no_str(name, kind):

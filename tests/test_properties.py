@@ -21,17 +21,10 @@ from report_checks import check_report
 
 SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
 
-# Reproducible in CI: derandomized, no example database, no deadline (the
-# sanitized build is several times slower, and runs a quarter of the examples).
-# Applied per test rather than loaded, so other test files keep their own
-# settings.
-PROFILE = settings(
-    derandomize=True,
-    database=None,
-    deadline=None,
-    print_blob=True,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
-)
+# Reproducible in CI: derandomized, no example database, no deadline; the sanitized
+# build runs a quarter of the examples.
+PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=True,
+                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 
 
 def examples(n):
@@ -41,6 +34,7 @@ def examples(n):
 EPOCH = dt.datetime(1970, 1, 1)
 AWKWARD = [0.0, -1.0, -0.0, math.nan, math.inf, -math.inf, 1e308, 29.99, 30.0, 240.0, 240.01, 300.0, 300.5, None, "abc"]
 COLUMNS = ("hr1", "hr2", "hrm", "toco")
+HEADER = {"hr1": "HR1", "hr2": "HR2", "hrm": "HRM", "toco": "TOCO"}
 
 # Timestamp layouts; each writes the same instant. Those in SAME_TEXT are read
 # back by both entry paths as exactly the text written.
@@ -100,15 +94,9 @@ def recordings(draw, layouts=LAYOUTS, distinct=False, max_seconds=32 * 60):
             toco += 50.0 * math.exp(-(((t - c) / 25.0) ** 2))
         for d in decelerations:
             fhr -= 40.0 * math.exp(-(((t - d) / 30.0) ** 2))
-        rows.append(
-            {
-                "ms": start_ms + i * step_ms,
-                "hr1": round(fhr * 4) / 4,
-                "hr2": round((fhr + rng.uniform(-15, 15)) * 4) / 4 if rng.random() < 0.9 else None,
-                "hrm": round(82 + 5 * math.sin(t / 60.0) + rng.gauss(0, 1), 1),
-                "toco": round(max(toco, 0.0), 1),
-            }
-        )
+        rows.append({"ms": start_ms + i * step_ms, "hr1": round(fhr * 4) / 4,
+                     "hr2": round((fhr + rng.uniform(-15, 15)) * 4) / 4 if rng.random() < 0.9 else None,
+                     "hrm": round(82 + 5 * math.sin(t / 60.0) + rng.gauss(0, 1), 1), "toco": round(max(toco, 0.0), 1)})
     for position, column, value in awkward:
         if rows:
             rows[int(position * (len(rows) - 1))][column] = value
@@ -124,22 +112,15 @@ def recordings(draw, layouts=LAYOUTS, distinct=False, max_seconds=32 * 60):
 
 def cell(value, spelling=0):
     """A CSV value cell; spellings 1 to 3 write the same double differently."""
-    if value is None:
-        return ""
-    if isinstance(value, str):
-        return value
+    if value is None or isinstance(value, str):
+        return value or ""
     if math.isnan(value):
         return ["nan", "NaN", "+nan", " nan "][spelling]
+    sign = "-" if value < 0 else ""
     if math.isinf(value):
-        text = ("-" if value < 0 else "") + ["inf", "Infinity", "INF", "inf"][spelling]
-        return f" {text} " if spelling == 3 else text
-    if spelling == 1:
-        return ("+" if math.copysign(1, value) > 0 else "") + repr(value)
-    if spelling == 2:
-        return f"{value:.17e}".replace("e", "E")
-    if spelling == 3:
-        return f"  {value!r}\t"
-    return repr(value)
+        return [sign + "inf", sign + "Infinity", sign + "INF", f" {sign}inf "][spelling]
+    plus = "+" if math.copysign(1, value) > 0 else ""
+    return [repr(value), plus + repr(value), f"{value:.17e}".replace("e", "E"), f"  {value!r}\t"][spelling]
 
 
 def to_csv(rows, spelled=False, seed=0):
@@ -147,10 +128,7 @@ def to_csv(rows, spelled=False, seed=0):
     column order and letter case, an unknown column, CRLF endings, blank
     lines, blanks around cells and the spelling of numbers."""
     if not spelled:
-        lines = ["Date,HR1,HR2,HRM,TOCO"]
-        for row in rows:
-            lines.append(",".join([row["t"]] + [cell(row[c]) for c in COLUMNS]))
-        return "\n".join(lines) + "\n"
+        return "".join(",".join([row["t"]] + [cell(row[c]) for c in COLUMNS]) + "\n" for row in [{"t": "Date", **HEADER}] + rows)
     rng = random.Random(seed)
     order = ["date", "note"] + list(COLUMNS)
     rng.shuffle(order)
@@ -171,37 +149,18 @@ def to_csv(rows, spelled=False, seed=0):
     return "\r\n".join(lines) + "\r\n"
 
 
+def json_number(value):
+    """A value as the JSON request carries it: what no JSON number holds is absent."""
+    return None if value is None or isinstance(value, str) or not math.isfinite(value) else value
+
+
 def to_json(rows, channel=None, ga_weeks=None):
-    """The JSON request; values JSON cannot hold (NaN, infinities, text) are null."""
-
-    def number(value):
-        if value is None or isinstance(value, str) or not math.isfinite(value):
-            return None
-        return value
-
-    request = {
-        "episode_id": "ep-1",
-        "sent_at": "2024-05-01T10:00:00Z",
-        "samples": [{"t": row["t"], **{c: number(row[c]) for c in COLUMNS}} for row in rows],
-    }
+    request = {"episode_id": "ep-1", "sent_at": "s", "samples": [{"t": row["t"], **{c: json_number(row[c]) for c in COLUMNS}} for row in rows]}
     if channel is not None:
         request["analysis_options"] = {"fetal_channel": channel}
     if ga_weeks is not None:
         request["metadata"] = {"gestational_age_weeks": ga_weeks}
     return json.dumps(request, allow_nan=False)
-
-
-def without_nonfinite(rows):
-    """The rows with every value the JSON request cannot carry made absent."""
-    clean = []
-    for row in rows:
-        copy = dict(row)
-        for c in COLUMNS:
-            value = copy[c]
-            if isinstance(value, str) or (isinstance(value, float) and not math.isfinite(value)):
-                copy[c] = None
-        clean.append(copy)
-    return clean
 
 
 def analyze(text, **kwargs):
@@ -221,7 +180,8 @@ def test_csv_and_json_requests_give_the_same_report(rows, channel, ga_weeks):
     from_json = corvane.analyze_json_string(to_json(rows, channel, ga_weeks))
     assert from_json == from_csv
     # Values no JSON number can hold are simply unusable on the CSV path too.
-    assert analyze(to_csv(without_nonfinite(rows)), channel=channel, ga_weeks=ga_weeks) == from_csv
+    clean = [{**row, **{c: json_number(row[c]) for c in COLUMNS}} for row in rows]
+    assert analyze(to_csv(clean), channel=channel, ga_weeks=ga_weeks) == from_csv
 
 
 @examples(100)
@@ -241,55 +201,29 @@ def bounded_step(rows, window_min, step_sec, most=120):
 
 @examples(100)
 @given(recordings(), st.integers(10, 30), st.integers(0, 1800), st.none() | st.integers(0, 255))
-def test_last_only_is_the_last_window_of_the_full_run(rows, window_min, step_sec, ga_weeks):
+def test_last_only_is_the_last_window_of_the_full_run_and_the_summary_counts_the_rows(rows, window_min, step_sec, ga_weeks):
     step_sec = bounded_step(rows, window_min, step_sec)
-    text = to_csv(rows)
     options = dict(window_min=window_min, step_sec=step_sec, ga_weeks=ga_weeks)
-    full = json.loads(analyze(text, **options))
-    last = json.loads(analyze(text, last_only=True, **options))
-    assert last["windows"] == full["windows"][-1:]
+    full = json.loads(analyze(to_csv(rows), **options))
+    last = json.loads(analyze(to_csv(rows), last_only=True, **options))
+    assert last["windows"] == full["windows"][-1:] and full["step_seconds"] == max(step_sec, 1)
     assert {k: v for k, v in last.items() if k != "windows"} == {k: v for k, v in full.items() if k != "windows"}
-    assert full["step_seconds"] == max(step_sec, 1)
-
-
-@examples(100)
-@given(recordings(distinct=True), st.randoms(use_true_random=False), st.none() | st.integers(10, 30))
-def test_row_order_changes_only_the_out_of_order_count(rows, shuffler, window_min):
-    times = {row["ms"] for row in rows}
-    assert len(times) == len(rows)
-    shuffled = list(rows)
-    shuffler.shuffle(shuffled)
-    options = dict(window_min=window_min, step_sec=bounded_step(rows, window_min or 10, 60))
-    ordered = json.loads(analyze(to_csv(rows), **options))
-    mixed = json.loads(analyze(to_csv(shuffled), **options))
-    assert mixed["windows"] == ordered["windows"]
-    expected_out_of_order = sum(b["ms"] < a["ms"] for a, b in zip(shuffled, shuffled[1:]))
-    assert mixed["input"]["out_of_order_rows"] == expected_out_of_order
-    assert ordered["input"]["out_of_order_rows"] == 0
-    assert dict(mixed["input"], out_of_order_rows=0) == ordered["input"]
-
-
-@examples(80)
-@given(recordings(), st.none() | st.integers(10, 30), st.integers(0, 600))
-def test_duplicate_and_summary_counts_match_the_rows(rows, window_min, step_sec):
-    report = json.loads(analyze(to_csv(rows), window_min=window_min, step_sec=bounded_step(rows, window_min or 10, step_sec)))
     times = [row["ms"] for row in rows]
-    ordered = sorted(times)
-    summary = report["input"]
-    assert summary["rows"] == len(rows)
-    assert summary["duplicate_timestamps"] == sum(a == b for a, b in zip(ordered, ordered[1:]))
+    ordered, summary = sorted(times), full["input"]
+    assert summary["rows"] == len(rows) and summary["duplicate_timestamps"] == sum(a == b for a, b in zip(ordered, ordered[1:]))
     assert summary["out_of_order_rows"] == sum(b < a for a, b in zip(times, times[1:]))
     if rows:
         assert summary["duration_seconds"] == pytest.approx((ordered[-1] - ordered[0]) / 1000, abs=5e-4)
         assert summary["start_timestamp"] == next(r["t"] for r in rows if r["ms"] == ordered[0]).strip()
 
 
-@examples(60)
-@given(recordings(), st.none() | st.integers(10, 30), st.integers(0, 600), st.sampled_from(["HR1", "HR2"]))
-def test_two_runs_give_identical_bytes(rows, window_min, step_sec, channel):
-    text = to_csv(rows)
-    options = dict(window_min=window_min, step_sec=bounded_step(rows, window_min or 10, step_sec), channel=channel)
-    assert corvane.analyze_csv_string(text, **options) == corvane.analyze_csv_string(text, **options)
-    request = to_json(rows, channel)
-    if rows:
-        assert corvane.analyze_json_string(request) == corvane.analyze_json_string(request)
+@examples(100)
+@given(recordings(distinct=True), st.randoms(use_true_random=False), st.none() | st.integers(10, 30))
+def test_row_order_changes_only_the_out_of_order_count(rows, shuffler, window_min):
+    shuffled = list(rows)
+    shuffler.shuffle(shuffled)
+    options = dict(window_min=window_min, step_sec=bounded_step(rows, window_min or 10, 60))
+    ordered = json.loads(analyze(to_csv(rows), **options))
+    mixed = json.loads(analyze(to_csv(shuffled), **options))
+    assert mixed["windows"] == ordered["windows"] and ordered["input"]["out_of_order_rows"] == 0
+    assert mixed["input"] == dict(ordered["input"], out_of_order_rows=sum(b["ms"] < a["ms"] for a, b in zip(shuffled, shuffled[1:])))

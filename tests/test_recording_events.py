@@ -17,114 +17,71 @@ def t(minute, second=0, fraction=""):
 
 
 def event(family, start, end, kind="variable"):
-    if family == "acceleration":
-        return {"start": start, "end": end, "duration_seconds": 20.0, "peak_bpm": 160.0}
-    if family == "deceleration":
-        return {"start": start, "end": end, "duration_seconds": 20.0, "nadir_bpm": 100.0, "depth_bpm": 30.0,
-                "onset_to_nadir_seconds": 5.0, "kind": kind}
-    return {"start": start, "peak": start, "end": end, "duration_seconds": 60.0, "peak_toco": 50.0}
+    return {"acceleration": {"start": start, "end": end, "duration_seconds": 20.0, "peak_bpm": 160.0},
+            "deceleration": {"start": start, "end": end, "duration_seconds": 20.0, "nadir_bpm": 100.0, "depth_bpm": 30.0,
+                             "onset_to_nadir_seconds": 5.0, "kind": kind},
+            "contraction": {"start": start, "peak": start, "end": end, "duration_seconds": 60.0, "peak_toco": 50.0}}[family]
 
 
 def rolling_report(minutes, step_sec, windows):
-    """A report of 10-minute rolling windows over a recording 10:00 - 10:`minutes`;
-    `windows` gives each window's events as (family, start, end[, kind])."""
+    """10-minute rolling windows over 10:00 - 10:`minutes`; `windows` gives each window's events."""
     data = dict(TEMPLATE, analysis_mode="rolling", requested_window_minutes=10, step_seconds=step_sec)
     data["input"] = dict(data["input"], start_timestamp=t(0), end_timestamp=t(minutes))
-    data["windows"] = []
-    for events in windows:
-        window = dict(TEMPLATE["windows"][0], acceleration_events=[], deceleration_events=[], contraction_events=[])
+    data["windows"] = [dict(TEMPLATE["windows"][0], acceleration_events=[], deceleration_events=[], contraction_events=[]) for _ in windows]
+    for window, events in zip(data["windows"], windows):
         for family, *times in events:
             window[f"{family}_events"].append(event(family, *times))
-        data["windows"].append(window)
     return corvane.Report.from_text(json.dumps(data))
 
 
 OVERLAPPING = (25, 300)  # windows 10:00-10:10, 10:05-10:15, 10:10-10:20, 10:15-10:25
 ADJACENT = (20, 600)  # windows 10:00-10:10 and 10:10-10:20, sharing 10:10:00
-
-# (recording, events of each window,
-#  expected (family, start, first window, last window, windows, kinds seen, cut at a window edge, kind))
+D, A, C = "deceleration", "acceleration", "contraction"
+# (recording, events of each window, expected (family, start, first window, last
+#  window, windows, kinds seen, cut at a window edge, kind))
 MERGE_CASES = [
-    pytest.param(
-        OVERLAPPING,
-        [[("deceleration", t(6), t(7), "gradual_unclassified")], [("deceleration", t(6), t(7), "late")], [], []],
-        # Window 0 saw it three minutes from its edge, window 1 one minute: window 0's kind stands.
-        [("deceleration", t(6), 0, 1, 2, ("gradual_unclassified", "late"), False, "gradual_unclassified")],
-        id="overlapping windows agree on the instants, not the kind",
-    ),
-    pytest.param(
-        OVERLAPPING,
-        [[], [("acceleration", t(12), t(12, 30))], [("acceleration", t(12, 0, ".250"), t(12, 30))], []],
-        # The same second, written from another row: one event; window 1 saw it further from its edges.
-        [("acceleration", t(12), 1, 2, 2, (), False, None)],
-        id="a second named by different rows",
-    ),
-    pytest.param(
-        OVERLAPPING,
-        [[("contraction", t(6), t(7))], [("contraction", t(6), t(7, 1)), ("deceleration", t(6), t(7))], [], []],
-        # In order of start, end, then family.
-        [("deceleration", t(6), 1, 1, 1, (), False, "variable"), ("contraction", t(6), 0, 0, 1, (), False, None),
-         ("contraction", t(6), 1, 1, 1, (), False, None)],
-        id="another end or another family is another event",
-    ),
-    pytest.param(
-        OVERLAPPING,
-        [[("deceleration", t(4, 50), t(5, 30))], [("deceleration", t(5), t(5, 30))], [], []],
-        # Window 1 begins at 10:05:00, inside the deceleration.
-        [("deceleration", t(4, 50), 0, 0, 1, (), False, "variable"), ("deceleration", t(5), 1, 1, 1, (), True, "variable")],
-        id="an event cut by a window's start stays apart and is marked",
-    ),
-    pytest.param(
-        OVERLAPPING,
-        [[], [], [], [("acceleration", t(24, 40), t(25))]],
-        [("acceleration", t(24, 40), 3, 3, 1, (), True, None)],
-        id="an event running at the recording's end is cut",
-    ),
-    pytest.param(
-        ADJACENT,
-        [[("deceleration", t(9, 40), t(10))], [("deceleration", t(10), t(10, 20))]],
-        [("deceleration", t(9, 40), 0, 0, 1, (), True, "variable"), ("deceleration", t(10), 1, 1, 1, (), True, "variable")],
-        id="adjacent windows cut an event at their shared instant",
-    ),
-    pytest.param(
-        ADJACENT,
-        [[("acceleration", t(3), t(3, 20)), ("acceleration", "not a time", t(4))], [("acceleration", t(13), t(13, 20))]],
-        [("acceleration", t(3), 0, 0, 1, (), False, None), ("acceleration", t(13), 1, 1, 1, (), False, None),
-         ("acceleration", "not a time", 0, 0, 1, (), False, None)],
-        id="adjacent windows keep their own events; unreadable times go last",
-    ),
+    # Overlapping windows agree on the instants, not the kind: window 0 saw it three
+    # minutes from its edge, window 1 one minute, so window 0's kind stands.
+    (OVERLAPPING, [[(D, t(6), t(7), "gradual_unclassified")], [(D, t(6), t(7), "late")], [], []],
+     [(D, t(6), 0, 1, 2, ("gradual_unclassified", "late"), False, "gradual_unclassified")]),
+    # One second written from different rows is one event; window 1 saw it further from its edges.
+    (OVERLAPPING, [[], [(A, t(12), t(12, 30))], [(A, t(12, 0, ".250"), t(12, 30))], []], [(A, t(12), 1, 2, 2, (), False, None)]),
+    # Another end or another family is another event; order by start, end, then family.
+    (OVERLAPPING, [[(C, t(6), t(7))], [(C, t(6), t(7, 1)), (D, t(6), t(7))], [], []],
+     [(D, t(6), 1, 1, 1, (), False, "variable"), (C, t(6), 0, 0, 1, (), False, None), (C, t(6), 1, 1, 1, (), False, None)]),
+    # An event cut by a window's start (window 1 begins at 10:05:00) stays apart and is marked.
+    (OVERLAPPING, [[(D, t(4, 50), t(5, 30))], [(D, t(5), t(5, 30))], [], []],
+     [(D, t(4, 50), 0, 0, 1, (), False, "variable"), (D, t(5), 1, 1, 1, (), True, "variable")]),
+    (OVERLAPPING, [[], [], [], [(A, t(24, 40), t(25))]], [(A, t(24, 40), 3, 3, 1, (), True, None)]),  # cut by the recording's end
+    # Adjacent windows cut an event at their shared instant ...
+    (ADJACENT, [[(D, t(9, 40), t(10))], [(D, t(10), t(10, 20))]],
+     [(D, t(9, 40), 0, 0, 1, (), True, "variable"), (D, t(10), 1, 1, 1, (), True, "variable")]),
+    # ... and keep their own events; unreadable times go last.
+    (ADJACENT, [[(A, t(3), t(3, 20)), (A, "not a time", t(4))], [(A, t(13), t(13, 20))]],
+     [(A, t(3), 0, 0, 1, (), False, None), (A, t(13), 1, 1, 1, (), False, None), (A, "not a time", 0, 0, 1, (), False, None)]),
 ]
 
 
 @pytest.mark.parametrize("recording, windows, expected", MERGE_CASES)
 def test_window_events_merge_into_recording_events(recording, windows, expected):
     events = rolling_report(*recording, windows).recording_events()
-    assert [
-        (e.kind, e.start, e.first_window, e.last_window, e.window_count, e.kinds_seen, e.cut_at_window_edge,
-         e.deceleration_kind)
-        for e in events
-    ] == expected
+    assert [(e.kind, e.start, e.first_window, e.last_window, e.window_count, e.kinds_seen, e.cut_at_window_edge,
+             e.deceleration_kind) for e in events] == expected
 
 
-def test_drawn_events_keep_the_whole_event_once():
-    report = rolling_report(
-        *OVERLAPPING,
-        [[("deceleration", t(4, 50), t(5, 30))], [("deceleration", t(5), t(5, 30)), ("deceleration", t(5, 30), t(6))], [], []],
-    )
+def test_drawn_events_keep_the_whole_event_once_and_the_frame():
+    report = rolling_report(*OVERLAPPING, [[(D, t(4, 50), t(5, 30))], [(D, t(5), t(5, 30)), (D, t(5, 30), t(6))], [], []])
     # The cut version gives way to the whole one; an event that only touches it stays.
     assert [(e.start, e.end) for e in drawn_events(report.recording_events())] == [(t(4, 50), t(5, 30)), (t(5, 30), t(6))]
-
-
-def test_recording_events_frame():
-    report = rolling_report(*OVERLAPPING, MERGE_CASES[0].values[1])
+    pytest.importorskip("pandas")
+    report = rolling_report(*OVERLAPPING, MERGE_CASES[0][1])
     frame = report.recording_events_frame()
     (event,) = report.recording_events()
     fields = list(corvane.RecordingEvent.__dataclass_fields__)
     assert list(frame.columns) == fields[:5] + ["start_time", "peak_time", "end_time"] + fields[5:]
     row = frame.iloc[0]
-    utc = dt.timezone.utc
-    assert row.start_time == event.start_time == dt.datetime(2024, 3, 10, 10, 6, tzinfo=utc)
-    assert row.peak_time == dt.datetime(2024, 3, 10, 10, 6, 5, tzinfo=utc)  # the nadir
+    assert row.start_time == event.start_time == dt.datetime(2024, 3, 10, 10, 6, tzinfo=dt.timezone.utc)
+    assert row.peak_time == dt.datetime(2024, 3, 10, 10, 6, 5, tzinfo=dt.timezone.utc)  # the nadir
     assert row.kinds_seen == ("gradual_unclassified", "late") and row.peak_bpm != row.peak_bpm  # NaN
 
 

@@ -28,40 +28,29 @@ TWO_ROWS = "Date,HR1,HRM,TOCO\n2024-03-10 14:05:09,140,80,10\n2024-03-10 14:05:1
 
 
 def typed_call(case, source):
-    if case["function"] == "analyze_csv_string":
-        return corvane.analyze_csv(source, **case["kwargs"])
-    return corvane.analyze_json(source)
+    return corvane.analyze_csv(source, **case["kwargs"]) if case["function"] == "analyze_csv_string" else corvane.analyze_json(source)
 
 
 def assert_mirrors(value, data, where="report"):
-    """Every key of the JSON data is an attribute of the same name holding the
-    same value, with the JSON type (arrays as tuples)."""
-    if isinstance(data, dict):
-        assert dataclasses.is_dataclass(value), where
-        names = [field.name for field in dataclasses.fields(value) if field.name != "text"]
-        assert names == list(data), where
-        for key, item in data.items():
-            assert_mirrors(getattr(value, key), item, f"{where}.{key}")
-    elif isinstance(data, list):
-        assert isinstance(value, tuple) and len(value) == len(data), where
-        for index, (got, item) in enumerate(zip(value, data)):
-            assert_mirrors(got, item, f"{where}[{index}]")
+    """Each key of the JSON data is an attribute holding the same value with the JSON type (arrays as tuples)."""
+    if isinstance(data, (dict, list)):
+        names = [f.name for f in dataclasses.fields(value) if f.name != "text"] if isinstance(data, dict) else None
+        assert (names == list(data)) if isinstance(data, dict) else (type(value) is tuple and len(value) == len(data)), where
+        for key, item in data.items() if isinstance(data, dict) else enumerate(data):
+            assert_mirrors(getattr(value, key) if isinstance(data, dict) else value[key], item, f"{where}.{key}")
     else:
         assert type(value) is type(data) and value == data, (where, value, data)
 
 
-# --- round trip over every golden case ---------------------------------------
-
-
 @pytest.mark.parametrize("case", CASES, ids=CASE_IDS)
 def test_golden_report_round_trip(case):
-    path = GOLDEN_DIR / case["input"]
-    report = typed_call(case, path)
-    expected = read_text(GOLDEN_DIR / case["expected"])
-    assert report.text == expected
-    assert report.to_dict() == json.loads(expected)
+    report, expected = typed_call(case, GOLDEN_DIR / case["input"]), read_text(GOLDEN_DIR / case["expected"])
+    assert report.text == expected and report.to_dict() == json.loads(expected)
     assert_mirrors(report, json.loads(expected))
     assert report.config == corvane.ReportConfig(*list(json.loads(expected).values())[:4])
+    if case["function"] == "analyze_json_string":
+        text = read_text(GOLDEN_DIR / case["input"])
+        assert {corvane.analyze_json(source).text for source in (str(GOLDEN_DIR / case["input"]), text, io.StringIO(text))} == {expected}
 
 
 def test_reports_are_frozen_and_to_dict_is_a_fresh_object():
@@ -122,14 +111,6 @@ def test_unusable_sources_and_native_errors(source, kwargs, error, message):
     assert message is None or str(raised.value) == message
     with pytest.raises(TypeError):
         corvane.analyze_csv(TWO_ROWS, "HR1")  # options are keyword-only
-
-
-def test_json_sources():
-    case = next(case for case in CASES if case["function"] == "analyze_json_string")
-    path = GOLDEN_DIR / case["input"]
-    expected = read_text(GOLDEN_DIR / case["expected"])
-    for source in (path, str(path), read_text(path), io.StringIO(read_text(path))):
-        assert corvane.analyze_json(source).text == expected
 
 
 # --- Report.from_text on texts that are not reports -----------------------------
