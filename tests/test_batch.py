@@ -136,42 +136,32 @@ def reference(corpus, tmp_path_factory):
 
 
 def assert_same_tables(outdir, reference):
-    for name in TABLES:
-        assert (outdir / name).read_bytes() == reference[name], name
+    assert {name: (outdir / name).read_bytes() for name in TABLES} == reference
 
 
-def test_process_pool_gives_the_same_tables(corpus, reference, tmp_path):
-    result = run_batch(corpus[0], tmp_path, jobs=2, **ROLLING)
+def finishing_backwards(monkeypatch):
+    run = batch._run_in_process
+    monkeypatch.setattr(batch, "_run_in_process", lambda tasks: reversed(list(run(tasks))))
+    return {}
+
+
+@pytest.mark.parametrize("options", [
+    lambda monkeypatch: {"jobs": 2}, finishing_backwards,  # rows follow input order whatever order files finish
+    lambda monkeypatch: pytest.importorskip("distributed") and {"jobs": 2, "dask": "local"},
+], ids=["process pool", "finishing backwards", "dask local cluster"])
+def test_every_way_of_running_gives_the_same_tables(corpus, reference, tmp_path, monkeypatch, options):
+    result = run_batch(corpus[0], tmp_path, **options(monkeypatch), **ROLLING)
     assert_same_tables(tmp_path, reference)
-    assert result.native_seconds > 0 and result.worker_seconds >= result.native_seconds
-
-
-def test_rows_follow_input_order_whatever_order_files_finish(corpus, reference, tmp_path, monkeypatch):
-    finish_backwards = batch._run_in_process
-    monkeypatch.setattr(batch, "_run_in_process", lambda tasks: reversed(list(finish_backwards(tasks))))
-    run_batch(corpus[0], tmp_path, **ROLLING)
-    assert_same_tables(tmp_path, reference)
-
-
-def test_dask_local_cluster_gives_the_same_tables(corpus, reference, tmp_path):
-    pytest.importorskip("distributed")
-    result = run_batch(corpus[0], tmp_path, jobs=2, dask="local", **ROLLING)
-    assert_same_tables(tmp_path, reference)
-    assert result.failed == 4
+    assert result.failed == 4 and result.worker_seconds >= result.native_seconds > 0
 
 
 def test_command_line_batch(corpus, reference, tmp_path):
     # The command line refuses a missing input, which run_batch lists as failed.
-    args = [str(p) for p in corpus[0] if p.exists()]
-    rolling = ["--window-min", "20", "--step-sec", "300"]
-    command = [sys.executable, "-m", "corvane", "batch", *args, "-o", str(tmp_path), "--jobs", "2", *rolling]
-    result = subprocess.run(command, capture_output=True, text=True, encoding="utf-8")
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == ""
-    summary = result.stderr.splitlines()
-    assert len(summary) == 1 and summary[0].startswith("corvane batch: ")
-    assert f"{len(corpus[1]) - 1} files, {len(corpus[1]) - 4} analyzed, 3 failed" in summary[0]
-    assert str(tmp_path / "errors.csv") in summary[0]
+    args = [str(p) for p in corpus[0] if p.exists()] + ["-o", str(tmp_path), "--jobs", "2", "--window-min", "20", "--step-sec", "300"]
+    result = subprocess.run([sys.executable, "-m", "corvane", "batch", *args], capture_output=True, text=True, encoding="utf-8")
+    assert (result.returncode, result.stdout, len(result.stderr.splitlines())) == (0, "", 1), result.stderr
+    assert result.stderr.startswith("corvane batch: ") and str(tmp_path / "errors.csv") in result.stderr
+    assert f"{len(corpus[1]) - 1} files, {len(corpus[1]) - 4} analyzed, 3 failed" in result.stderr
     errors = b"".join(line for line in reference["errors.csv"].splitlines(True) if b"missing.csv" not in line)
     assert_same_tables(tmp_path, dict(reference, **{"errors.csv": errors}))
 
@@ -195,18 +185,15 @@ def test_parquet_tables_hold_the_same_rows(corpus, reference, tmp_path):
     result = run_batch(corpus[0], tmp_path, parquet=True, **ROLLING)
     assert result.tables["windows"].name == "windows.parquet"
     assert (tmp_path / "errors.csv").read_bytes() == reference["errors.csv"]
-    for name, columns in (
-        ("windows", batch.WINDOW_COLUMNS), ("events", batch.EVENT_COLUMNS), ("recording_events", batch.RECORDING_EVENT_COLUMNS)
-    ):
+    for name, columns in (("windows", batch.WINDOW_COLUMNS), ("events", batch.EVENT_COLUMNS),
+                          ("recording_events", batch.RECORDING_EVENT_COLUMNS)):
         rows = list(csv.reader(reference[f"{name}.csv"].decode("utf-8").splitlines()))
         stored = pq.read_table(tmp_path / f"{name}.parquet")
-        assert stored.column_names == rows[0] == [n for n, _ in columns]
-        assert stored.num_rows == len(rows) - 1
+        assert stored.column_names == rows[0] == [n for n, _ in columns] and stored.num_rows == len(rows) - 1
         for row, record in zip(rows[1:], stored.to_pylist()):
             for (column, kind), cell in zip(columns, row):
-                assert cell_matches(cell, record[column]), (name, column, cell, record[column])
-                if record[column] is not None:
-                    assert type(record[column]).__name__ == kind
+                value = record[column]
+                assert cell_matches(cell, value) and (value is None or type(value).__name__ == kind), (name, column, cell)
 
 
 def _crash_on_some_files(task):
@@ -218,8 +205,7 @@ def _crash_on_some_files(task):
 
 @pytest.mark.skipif(multiprocessing.get_start_method() != "fork", reason="needs forked worker processes")
 def test_a_file_that_kills_its_worker_is_the_only_failure(tmp_path, monkeypatch):
-    folder = tmp_path / "in"
-    folder.mkdir()
+    (folder := tmp_path / "in").mkdir()
     for seed in range(4):
         (folder / f"good_{seed}.csv").write_text(generate_csv(RecordingShape(minutes=11, seed=seed)), encoding="utf-8")
     (folder / "crash.csv").write_text("Date\n", encoding="utf-8")

@@ -90,10 +90,8 @@ def test_a_string_is_a_file_only_when_one_line_names_one(tmp_path, monkeypatch):
     codecs.BOM_UTF16_LE + CRLF_ROWS.encode("utf-16-le"), codecs.BOM_UTF16_BE + CRLF_ROWS.encode("utf-16-be"),
 ])
 def test_files_are_read_without_byte_order_mark_and_with_their_line_endings(tmp_path, data):
-    path = tmp_path / "export.csv"
-    path.write_bytes(data)
-    for source in (path, str(path), io.BytesIO(data), io.StringIO("\ufeff" + CRLF_ROWS)):
-        assert read_source(source) == CRLF_ROWS
+    (path := tmp_path / "export.csv").write_bytes(data)
+    assert {read_source(s) for s in (path, str(path), io.BytesIO(data), io.StringIO("\ufeff" + CRLF_ROWS))} == {CRLF_ROWS}
 
 
 @pytest.mark.parametrize("source, kwargs, error, message", [
@@ -242,28 +240,20 @@ def test_package_ships_type_information_and_the_options_of_the_native_function()
     assert (REPO_DIR / "docs" / "report-reference.md").read_text(encoding="utf-8") == render(), "run docs/make_report_reference.py"
 
 
-def _imports(path, modules):
-    """The package's modules that a module imports, function-local imports
-    included; imports made only for type checkers are left out."""
-    tree = ast.parse(path.read_text(encoding="utf-8"))
-    for node in [node for node in ast.walk(tree) if isinstance(node, ast.If) and ast.unparse(node.test) == "TYPE_CHECKING"]:
-        node.body = []
-    found = set()
-    for node in ast.walk(tree):
-        if isinstance(node, ast.Import):
-            found.update(alias.name for alias in node.names)
-        elif isinstance(node, ast.ImportFrom):
-            assert node.level == 0, f"relative import in {path}"
-            found.update(f"{node.module}.{a.name}" if f"{node.module}.{a.name}" in modules else node.module for a in node.names)
-    return found & modules.keys()
-
-
 def test_the_package_has_no_import_circle():
+    """Function-local imports count; imports made only for type checkers do not."""
     package = pathlib.Path(corvane.__file__).resolve().parent
-    modules = {  # the compiled module is known by its stub
-        ".".join(["corvane", *path.relative_to(package).with_suffix("").parts]).removesuffix(".__init__"): path
-        for path in [*package.rglob("*.py"), *package.rglob("*.pyi")]
-    }
-    graph = {name: _imports(path, modules) for name, path in modules.items()}
+    modules = {".".join(["corvane", *p.relative_to(package).with_suffix("").parts]).removesuffix(".__init__"): p
+               for p in [*package.rglob("*.py"), *package.rglob("*.pyi")]}  # the compiled module by its stub
+    graph = {}
+    for name, path in modules.items():
+        tree = ast.parse(path.read_text(encoding="utf-8"))
+        for node in [n for n in ast.walk(tree) if isinstance(n, ast.If) and ast.unparse(n.test) == "TYPE_CHECKING"]:
+            node.body = []
+        imports = [n for n in ast.walk(tree) if isinstance(n, (ast.Import, ast.ImportFrom))]
+        assert all(getattr(n, "level", 0) == 0 for n in imports), f"relative import in {path}"
+        found = {a.name if isinstance(n, ast.Import) else f"{n.module}.{a.name}" if f"{n.module}.{a.name}" in modules else n.module
+                 for n in imports for a in n.names}
+        graph[name] = found & modules.keys()
     assert "corvane.report" in graph["corvane._cli.analysis"]
     graphlib.TopologicalSorter(graph).prepare()  # raises CycleError naming the circle
