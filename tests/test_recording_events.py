@@ -35,38 +35,18 @@ def rolling_report(minutes, step_sec, windows):
 
 
 OVERLAPPING = (25, 300)  # windows 10:00-10:10, 10:05-10:15, 10:10-10:20, 10:15-10:25
-ADJACENT = (20, 600)  # windows 10:00-10:10 and 10:10-10:20, sharing 10:10:00
-D, A, C = "deceleration", "acceleration", "contraction"
-# (recording, events of each window, expected (family, start, first window, last
-#  window, windows, kinds seen, cut at a window edge, kind))
-MERGE_CASES = [
-    # Overlapping windows agree on the instants, not the kind: window 0 saw it three
-    # minutes from its edge, window 1 one minute, so window 0's kind stands.
-    (OVERLAPPING, [[(D, t(6), t(7), "gradual_unclassified")], [(D, t(6), t(7), "late")], [], []],
-     [(D, t(6), 0, 1, 2, ("gradual_unclassified", "late"), False, "gradual_unclassified")]),
-    # One second written from different rows is one event; window 1 saw it further from its edges.
-    (OVERLAPPING, [[], [(A, t(12), t(12, 30))], [(A, t(12, 0, ".250"), t(12, 30))], []], [(A, t(12), 1, 2, 2, (), False, None)]),
-    # Another end or another family is another event; order by start, end, then family.
-    (OVERLAPPING, [[(C, t(6), t(7))], [(C, t(6), t(7, 1)), (D, t(6), t(7))], [], []],
-     [(D, t(6), 1, 1, 1, (), False, "variable"), (C, t(6), 0, 0, 1, (), False, None), (C, t(6), 1, 1, 1, (), False, None)]),
-    # An event cut by a window's start (window 1 begins at 10:05:00) stays apart and is marked.
-    (OVERLAPPING, [[(D, t(4, 50), t(5, 30))], [(D, t(5), t(5, 30))], [], []],
-     [(D, t(4, 50), 0, 0, 1, (), False, "variable"), (D, t(5), 1, 1, 1, (), True, "variable")]),
-    (OVERLAPPING, [[], [], [], [(A, t(24, 40), t(25))]], [(A, t(24, 40), 3, 3, 1, (), True, None)]),  # cut by the recording's end
-    # Adjacent windows cut an event at their shared instant ...
-    (ADJACENT, [[(D, t(9, 40), t(10))], [(D, t(10), t(10, 20))]],
-     [(D, t(9, 40), 0, 0, 1, (), True, "variable"), (D, t(10), 1, 1, 1, (), True, "variable")]),
-    # ... and keep their own events; unreadable times go last.
-    (ADJACENT, [[(A, t(3), t(3, 20)), (A, "not a time", t(4))], [(A, t(13), t(13, 20))]],
-     [(A, t(3), 0, 0, 1, (), False, None), (A, t(13), 1, 1, 1, (), False, None), (A, "not a time", 0, 0, 1, (), False, None)]),
-]
+D = "deceleration"
+# (recording length in minutes and step, events of each window as (family, start,
+#  end[, kind]), expected (family, start, first window, last window, windows, kinds
+#  seen, cut at a window edge, kind)); 20 minutes in 600 s steps are adjacent windows.
+MERGE_CASES = [json.loads(line) for line in (TESTS_DIR / "data" / "recording-events.jsonl").read_text(encoding="utf-8").splitlines()]
 
 
-@pytest.mark.parametrize("recording, windows, expected", MERGE_CASES)
-def test_window_events_merge_into_recording_events(recording, windows, expected):
-    events = rolling_report(*recording, windows).recording_events()
-    assert [(e.kind, e.start, e.first_window, e.last_window, e.window_count, e.kinds_seen, e.cut_at_window_edge,
-             e.deceleration_kind) for e in events] == expected
+@pytest.mark.parametrize("case", MERGE_CASES, ids=[case["note"][:60] for case in MERGE_CASES])
+def test_window_events_merge_into_recording_events(case):
+    events = rolling_report(case["minutes"], case["step_sec"], case["windows"]).recording_events()
+    assert [[e.kind, e.start, e.first_window, e.last_window, e.window_count, list(e.kinds_seen), e.cut_at_window_edge,
+             e.deceleration_kind] for e in events] == case["expected"]
 
 
 def test_drawn_events_keep_the_whole_event_once_and_the_frame():
@@ -74,7 +54,7 @@ def test_drawn_events_keep_the_whole_event_once_and_the_frame():
     # The cut version gives way to the whole one; an event that only touches it stays.
     assert [(e.start, e.end) for e in drawn_events(report.recording_events())] == [(t(4, 50), t(5, 30)), (t(5, 30), t(6))]
     pytest.importorskip("pandas")
-    report = rolling_report(*OVERLAPPING, MERGE_CASES[0][1])
+    report = rolling_report(*OVERLAPPING, MERGE_CASES[0]["windows"])
     frame = report.recording_events_frame()
     (event,) = report.recording_events()
     fields = list(corvane.RecordingEvent.__dataclass_fields__)

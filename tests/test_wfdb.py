@@ -1,6 +1,7 @@
 """WFDB records read as monitor CSV text: columns, timestamps, values, and reports."""
 
 import datetime as dt
+import json
 import math
 import warnings
 
@@ -12,6 +13,7 @@ with warnings.catch_warnings():
 np = pytest.importorskip("numpy")
 
 import corvane
+from conftest import TESTS_DIR
 from corvane.synthetic import RecordingShape, generate_csv
 from corvane._cli.main import main
 from corvane.wfdb_input import analyze_wfdb, format_value, read_wfdb
@@ -39,34 +41,23 @@ def test_values_are_written_exactly_and_compactly(value, text):
     assert format_value(value) == text and (text in ("", "-0") or float(text) == value)
 
 
-# (record, its CSV text or the error it raises)
-RECORD_CASES = [
-    (dict(signals=["FHR", "UC"], digital=[[15050, 850], [0, 0], [15125, 700]]),
-     "Date,HR1,TOCO\n2000-01-01 00:00:00.000,150.5,8.5\n2000-01-01 00:00:00.250,0,0\n2000-01-01 00:00:00.500,151.25,7\n"),
-    (dict(signals=["UC", "FHR"], digital=[[850, 15050], [900, 14000], [950, INVALID]], base_date=dt.date(2012, 5, 6),
-          base_time=dt.time(23, 59, 59, 500000)),
-     "Date,HR1,TOCO\n2012-05-06 23:59:59.500,150.5,8.5\n2012-05-06 23:59:59.750,140,9\n2012-05-07 00:00:00.000,,9.5\n"),
-    (dict(signals=["ECG", "Maternal HR", "UA"], digital=[[1, 8000, 10], [2, 8150, 20]], fs=2),
-     "Date,HRM,TOCO\n2000-01-01 00:00:00.000,80,0.1\n2000-01-01 00:00:00.500,81.5,0.2\n"),
-    (dict(signals=["FHR", "fhr1", "FHR-2", "MHR", "TOCO"], digital=[[14000, 13000, 12000, 9000, 500]]),  # the first signal wins
-     "Date,HR1,HR2,HRM,TOCO\n2000-01-01 00:00:00.000,140,120,90,5\n"),
-    (dict(signals=["FHR", "UC"], digital=[[561, 130], [562, 10]], gains=[4, 10], baselines=[0, 50]),
-     "Date,HR1,TOCO\n2000-01-01 00:00:00.000,140.25,8\n2000-01-01 00:00:00.250,140.5,-4\n"),
-    (dict(signals=["FHR"], digital=[[14000]] * 4, fs=3, base_time=dt.time(10, 20, 30)),  # a time without a date; 3 Hz
-     "Date,HR1\n2000-01-01 10:20:30.000,140\n2000-01-01 10:20:30.333,140\n2000-01-01 10:20:30.667,140\n2000-01-01 10:20:31.000,140\n"),
-    (dict(signals=["ECG", "RESP"], digital=[[1, 2]]), "no heart rate or uterine activity signal"),
-    (dict(signals=["FHR"], digital=[[14000]], fs=2000), "above 1000 Hz"),
-]
+# A record's signals, digital samples and header fields, with its CSV text or the error it raises.
+RECORDS = [json.loads(line) for line in (TESTS_DIR / "data" / "wfdb-records.jsonl").read_text(encoding="utf-8").splitlines()]
 
 
-@pytest.mark.parametrize("case, expected", RECORD_CASES)
-def test_record_becomes_monitor_csv(tmp_path, case, expected):
+@pytest.mark.parametrize("case", RECORDS, ids=[",".join(case["signals"]) for case in RECORDS])
+def test_record_becomes_monitor_csv(tmp_path, case):
+    case = dict(case)
+    expected, error = case.pop("csv", None), case.pop("error", None)
+    for key, kind in (("base_date", dt.date), ("base_time", dt.time)):
+        if key in case:
+            case[key] = kind.fromisoformat(case[key])
     record = write_record(tmp_path, "rec", **case)
-    if not expected.startswith("Date"):
-        with pytest.raises(ValueError, match=expected):
+    if error:
+        with pytest.raises(ValueError, match=error):
             read_wfdb(record)
-        return
-    assert read_wfdb(record) == read_wfdb(str(record) + ".hea") == expected
+    else:
+        assert read_wfdb(record) == read_wfdb(str(record) + ".hea") == expected
 
 
 @pytest.mark.parametrize("start, first", [
