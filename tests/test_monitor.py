@@ -15,34 +15,6 @@ PROFILE = settings(derandomize=True, database=None, deadline=None, max_examples=
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 
 
-def pieces(text, rng, count):
-    """`text` cut at `count` random places (inside lines and numbers too)."""
-    cuts = sorted(rng.sample(range(1, len(text)), min(count, len(text) - 1)))
-    return [text[a:b] for a, b in zip([0] + cuts, cuts + [len(text)])]
-
-
-def stream(monitor, parts):
-    """Feeds the pieces; every window with the late-row count before the call returning it."""
-    returned = []
-    for part in parts:
-        late = monitor.late_rows
-        returned += [(w, late) for w in monitor.add_csv(part)]
-    return returned
-
-
-def check_against_offline(text, returned, monitor, window_min, step_sec):
-    offline = corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec)
-    # Only the windows ending at the latest sample are still open.
-    assert len(offline.windows) - 2 <= len(returned) <= len(offline.windows)
-    # A window is exact unless a row no later than its end arrived after it.
-    for (window, late), expected in zip(returned, offline.windows):
-        if late == monitor.late_rows:
-            assert window == expected
-    last = corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec, last_only=True)
-    assert monitor.current() == last.windows[0]
-    assert monitor.input == offline.input
-
-
 def perturbed(text, rng, swaps, duplicates, gap_rows=0):
     """Neighbouring rows swapped, rows repeated and a stretch of rows missing, as
     monitors sometimes send them; the first row may come a little late (before
@@ -52,11 +24,9 @@ def perturbed(text, rng, swaps, duplicates, gap_rows=0):
     del rows[start : start + gap_rows]
     if swaps:
         rows.insert(rng.randrange(1, 40), rows.pop(0))
-    for _ in range(swaps):
-        i = rng.randrange(len(rows) - 1)
+    for i in [rng.randrange(len(rows) - 1) for _ in range(swaps)]:
         rows[i], rows[i + 1] = rows[i + 1], rows[i]
-    for _ in range(duplicates):
-        i = rng.randrange(len(rows))
+    for i in [rng.randrange(len(rows)) for _ in range(duplicates)]:
         rows.insert(i, rows[i])
     return header + "".join(rows)
 
@@ -67,15 +37,19 @@ def perturbed(text, rng, swaps, duplicates, gap_rows=0):
        gap_minutes=st.sampled_from([0, 0, 2, 14]), seed=st.integers(0, 2**16))
 def test_synthetic_streams_equal_offline(minutes, window_min, step_sec, cuts, swaps, duplicates, gap_minutes, seed):
     rng = random.Random(seed)
-    text = generate_csv(RecordingShape(minutes=minutes, seed=seed))
-    text = perturbed(text, rng, swaps, duplicates, gap_minutes * 240)
+    text = perturbed(generate_csv(RecordingShape(minutes=minutes, seed=seed)), rng, swaps, duplicates, gap_minutes * 240)
     monitor = corvane.Monitor(window_min=window_min, step_sec=step_sec)
-    returned = stream(monitor, pieces(text, rng, cuts))
-    if swaps == 0:
-        assert monitor.late_rows == 0
-    check_against_offline(text, returned, monitor, window_min, step_sec)
-    if window_min == 10 and minutes > 20:
-        # Only about one window of samples is held, whatever the length.
+    # Cut at random places, inside lines and numbers too; each window with the late-row count before its call.
+    cuts = sorted(rng.sample(range(1, len(text)), min(cuts, len(text) - 1)))
+    returned = [(w, late) for a, b in zip([0] + cuts, cuts + [len(text)]) for late in [monitor.late_rows] for w in monitor.add_csv(text[a:b])]
+    assert swaps or monitor.late_rows == 0
+    offline = corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec)
+    # Only the windows ending at the latest sample are still open; a window is exact
+    # unless a row no later than its end arrived after it.
+    assert len(offline.windows) - 2 <= len(returned) <= len(offline.windows) and monitor.input == offline.input
+    assert all(window == expected for (window, late), expected in zip(returned, offline.windows) if late == monitor.late_rows)
+    assert monitor.current() == corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec, last_only=True).windows[0]
+    if window_min == 10 and minutes > 20:  # only about one window of samples is held, whatever the length
         assert monitor.held_samples <= (10 * 60 + max(step_sec, 1)) * 4 + 2 + duplicates
 
 
@@ -105,16 +79,13 @@ def raised(call):
     with pytest.raises(ValueError) as error:
         call()
     return str(error.value)
+
+
 # (header, bad line): the bad line comes after 12 good rows.
-BAD_ROWS = [
-    ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-03-01 08:xx:00,140\n"),
-    ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-13-01 08:00:00,140\n"),
-    ("HR1,HR2,HR3,HRM,TOCO,Date", "140,,,,10\n"),
-    ("Date,HR1,HR2,HR3,HRM,TOCO", '"2024-03-01 08:13:00",140\n'),
-]
-
-
-@pytest.mark.parametrize("header,bad", BAD_ROWS)
+@pytest.mark.parametrize("header, bad", [
+    ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-03-01 08:xx:00,140\n"), ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-13-01 08:00:00,140\n"),
+    ("HR1,HR2,HR3,HRM,TOCO,Date", "140,,,,10\n"), ("Date,HR1,HR2,HR3,HRM,TOCO", '"2024-03-01 08:13:00",140\n'),
+])
 def test_bad_row_raises_offline_message_and_is_skipped(header, bad):
     good = [GOOD.format(m) for m in range(30)]
     if header.endswith("Date"):

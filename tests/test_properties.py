@@ -44,23 +44,15 @@ SAME_TEXT = ("plain", "fraction", "offset")
 
 def stamp(ms, layout, rng):
     """The instant `ms` as a monitor timestamp text in the given layout."""
-    offset_minutes = 0
+    offset = rng.choice([-300, -90, 0, 60, 120, 345, 23 * 60 + 59]) if layout == "offset" else 0
+    local = EPOCH + dt.timedelta(milliseconds=ms + offset * 60_000)
+    text = local.strftime("%Y-%m-%d" + ("T" if layout in ("iso_t", "iso_z") else " ") + "%H:%M:%S")
+    millis = f"{local.microsecond // 1000:03d}"
+    if millis != "000" or layout == "fraction":
+        text += "." + rng.choice([millis, millis + "9", millis.rstrip("0") or "0"])
     if layout == "offset":
-        offset_minutes = rng.choice([-300, -90, 0, 60, 120, 345, 23 * 60 + 59])
-    local = EPOCH + dt.timedelta(milliseconds=ms + offset_minutes * 60_000)
-    separator = "T" if layout in ("iso_t", "iso_z") else " "
-    text = local.strftime(f"%Y-%m-%d{separator}%H:%M:%S")
-    millis = local.microsecond // 1000
-    if millis or layout == "fraction":
-        text += "." + rng.choice([f"{millis:03d}", f"{millis:03d}9", f"{millis:03d}".rstrip("0") or "0"])
-    if layout == "offset":
-        sign = "-" if offset_minutes < 0 else "+"
-        text += f"{sign}{abs(offset_minutes) // 60:02d}:{abs(offset_minutes) % 60:02d}"
-    if layout == "iso_z":
-        text += "Z"
-    if layout == "padded":
-        text = " " + text + "\t"
-    return text
+        text += f"{'-' if offset < 0 else '+'}{abs(offset) // 60:02d}:{abs(offset) % 60:02d}"
+    return {"iso_z": text + "Z", "padded": " " + text + "\t"}.get(layout, text)
 
 
 @st.composite
@@ -134,18 +126,10 @@ def to_csv(rows, spelled=False, seed=0):
     rng.shuffle(order)
     names = {"date": " date ", "note": "Comment", "hr1": "hr1", "hr2": "Hr2", "hrm": " HRM", "toco": "toco "}
     lines = [",".join(names[name] for name in order)]
+    spell = {"date": lambda row: f" {row['t']} ", "note": lambda row: rng.choice(["", "x", "1e5", "TOCO"])}
     for row in rows:
-        cells = []
-        for name in order:
-            if name == "date":
-                cells.append(" " + row["t"] + " ")
-            elif name == "note":
-                cells.append(rng.choice(["", "x", "1e5", "TOCO"]))
-            else:
-                cells.append(cell(row[name], rng.randrange(4)))
-        lines.append(",".join(cells))
-        if rng.random() < 0.01:
-            lines.append(rng.choice(["", "   ", "\t"]))
+        lines.append(",".join(spell[n](row) if n in spell else cell(row[n], rng.randrange(4)) for n in order))
+        lines += [rng.choice(["", "   ", "\t"])] * (rng.random() < 0.01)
     return "\r\n".join(lines) + "\r\n"
 
 
