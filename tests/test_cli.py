@@ -7,11 +7,9 @@ import sys
 import pytest
 
 import corvane
-from conftest import TESTS_DIR, read_text
+from conftest import GOLDEN_CASES, GOLDEN_DIR, data_rows, read_text
 from corvane._cli.main import main
 
-GOLDEN_DIR = TESTS_DIR / "golden"
-GOLDEN_CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
 ROLLING = ["--window-min", "20", "--step-sec", "300"]
 
 
@@ -55,7 +53,7 @@ def test_version_is_the_distribution_version_and_the_console_script_is_main():
 # One row a case: the arguments ({tmp} a fresh folder, {bad} the file {tmp}/bad.csv
 # holding "file" as Latin-1 bytes, {csv} the bundled sample) and the message after
 # "corvane: error: "; a message ending in "*" is the start of a one-line message.
-ERRORS = [json.loads(line) for line in (TESTS_DIR / "data" / "cli-errors.jsonl").read_text(encoding="utf-8").splitlines()]
+ERRORS = data_rows("cli-errors.jsonl")
 
 
 @pytest.mark.parametrize("case", ERRORS, ids=[" ".join(case["args"])[:60] for case in ERRORS])

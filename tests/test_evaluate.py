@@ -9,7 +9,6 @@ pytest.importorskip("scipy")
 pytest.importorskip("sklearn")
 pytest.importorskip("matplotlib")
 
-import corvane
 from corvane._clinical import parse_clinical
 from corvane._diagnostics import roc_curve, two_by_two, wilson
 from corvane._evaluation import _analysis

@@ -5,11 +5,9 @@ import json
 import pytest
 
 import corvane
-from conftest import TESTS_DIR, read_text
+from conftest import GOLDEN_CASES as CASES, GOLDEN_DIR, read_text
 from report_checks import check_report
 
-GOLDEN_DIR = TESTS_DIR / "golden"
-CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
 
 
 @pytest.mark.parametrize("case", CASES, ids=[case["input"] for case in CASES])

@@ -17,7 +17,7 @@ import textwrap
 
 import pytest
 
-from conftest import TESTS_DIR
+from conftest import TESTS_DIR, data_rows
 
 SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
 
@@ -101,7 +101,7 @@ def run_case(call, seconds):
 # exception and its message or prefix, or report values by path ("#" a length,
 # a trailing ">" a lower bound); "heavy" cases take hundreds of megabytes and are
 # left out of the sanitized run). Long runs of digits are written <1x10000>, <0x9999>.
-CASES = [json.loads(line) for line in (TESTS_DIR / "data" / "hostile-cases.jsonl").read_text().splitlines()]
+CASES = data_rows("hostile-cases.jsonl")
 
 
 def report_value(report, path):

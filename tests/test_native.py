@@ -13,7 +13,7 @@ from decimal import Decimal
 import pytest
 
 import corvane
-from conftest import TESTS_DIR
+from conftest import data_rows
 from corvane import _native as native
 
 HEADER = "Date,HR1,TOCO\n"
@@ -60,7 +60,7 @@ NAMES = dict(Index=Index, IndexFails=IndexFails, Unrelated=Unrelated, Text=Text,
 # twin), "raises" and "message" (the first failure: conversion in parameter order,
 # then the CSV is read, window_min checked, then the channel), or a report "field"
 # and its "value" (for "windows", their number).
-CALLS = [json.loads(line) for line in (TESTS_DIR / "data" / "native-calls.jsonl").read_text(encoding="utf-8").splitlines()]
+CALLS = data_rows("native-calls.jsonl")
 
 
 @pytest.mark.parametrize("case", CALLS, ids=[case["call"][:80] for case in CALLS])

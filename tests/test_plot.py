@@ -2,14 +2,13 @@
 
 import collections
 import datetime as dt
-import json
 import math
 import sys
 
 import pytest
 
 import corvane
-from conftest import REAL_DATA_DIR, TESTS_DIR, read_text
+from conftest import GOLDEN_CASES, GOLDEN_DIR, REAL_DATA_DIR, data_rows, read_text
 from corvane._events import merge_events
 from corvane._seconds import recording_millis, runs, second_series
 from corvane._windows import window_bounds
@@ -19,8 +18,7 @@ from corvane.timestamps import epoch_millis, epoch_seconds
 
 pytest.importorskip("matplotlib")
 
-GOLDEN_DIR = TESTS_DIR / "golden"
-CASES = {case["input"]: case for case in json.loads(read_text(GOLDEN_DIR / "cases.json"))}
+CASES = {case["input"]: case for case in GOLDEN_CASES}
 
 
 def seconds(text):
@@ -253,10 +251,6 @@ def test_plot_without_matplotlib_says_what_to_install(sample, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     with pytest.raises(ImportError, match=r"install corvane\[plot\]"):
         plot_recording(*sample)
-
-
-def data_rows(name):
-    return [json.loads(line) for line in (TESTS_DIR / "data" / name).read_text(encoding="utf-8").splitlines()]
 
 
 @pytest.mark.parametrize("case", data_rows("sample-readers.jsonl"), ids=lambda case: case["note"])

@@ -6,10 +6,10 @@ import json
 import pytest
 
 import corvane
-from conftest import REAL_DATA_DIR, TESTS_DIR, read_text
+from conftest import GOLDEN_DIR, REAL_DATA_DIR, data_rows, read_text
 from corvane.plot import drawn_events
 
-TEMPLATE = json.loads(read_text(TESTS_DIR / "golden" / "recurrent_late_30min.report.json"))
+TEMPLATE = json.loads(read_text(GOLDEN_DIR / "recurrent_late_30min.report.json"))
 
 
 def t(minute, second=0, fraction=""):
@@ -39,7 +39,7 @@ D = "deceleration"
 # (recording length in minutes and step, events of each window as (family, start,
 #  end[, kind]), expected (family, start, first window, last window, windows, kinds
 #  seen, cut at a window edge, kind)); 20 minutes in 600 s steps are adjacent windows.
-MERGE_CASES = [json.loads(line) for line in (TESTS_DIR / "data" / "recording-events.jsonl").read_text(encoding="utf-8").splitlines()]
+MERGE_CASES = data_rows("recording-events.jsonl")
 
 
 @pytest.mark.parametrize("case", MERGE_CASES, ids=[case["note"][:60] for case in MERGE_CASES])

@@ -18,10 +18,8 @@ import pytest
 import corvane
 from corvane import _native
 from corvane.report import Report, read_source
-from conftest import REPO_DIR, TESTS_DIR, read_text
+from conftest import GOLDEN_CASES as CASES, GOLDEN_DIR, REPO_DIR, data_rows, read_text
 
-GOLDEN_DIR = TESTS_DIR / "golden"
-CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
 CASE_IDS = [case["input"] for case in CASES]
 
 HEADER_ONLY = "Date,HR1,TOCO\n"
@@ -114,7 +112,7 @@ def test_unusable_sources_and_native_errors(source, kwargs, error, message):
 
 # Texts changed from a golden report ("set" and "pop" name keys by dotted path), and
 # what Report.from_text makes of them: the error it raises, or a window's attribute.
-TEXT_CASES = [json.loads(line) for line in (TESTS_DIR / "data" / "report-texts.jsonl").read_text(encoding="utf-8").splitlines()]
+TEXT_CASES = data_rows("report-texts.jsonl")
 
 
 @pytest.mark.parametrize("case", TEXT_CASES, ids=[case.get("error", case.get("attribute")) for case in TEXT_CASES])

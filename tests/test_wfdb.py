@@ -1,7 +1,6 @@
 """WFDB records read as monitor CSV text: columns, timestamps, values, and reports."""
 
 import datetime as dt
-import json
 import math
 import warnings
 
@@ -13,7 +12,7 @@ with warnings.catch_warnings():
 np = pytest.importorskip("numpy")
 
 import corvane
-from conftest import TESTS_DIR
+from conftest import data_rows
 from corvane.synthetic import RecordingShape, generate_csv
 from corvane._cli.main import main
 from corvane.wfdb_input import analyze_wfdb, format_value, read_wfdb
@@ -42,7 +41,7 @@ def test_values_are_written_exactly_and_compactly(value, text):
 
 
 # A record's signals, digital samples and header fields, with its CSV text or the error it raises.
-RECORDS = [json.loads(line) for line in (TESTS_DIR / "data" / "wfdb-records.jsonl").read_text(encoding="utf-8").splitlines()]
+RECORDS = data_rows("wfdb-records.jsonl")
 
 
 @pytest.mark.parametrize("case", RECORDS, ids=[",".join(case["signals"]) for case in RECORDS])
