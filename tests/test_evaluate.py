@@ -94,16 +94,11 @@ def test_worst_category_and_alert_over_the_last_minutes(last_min, worst):
 SICK = dict(baseline_bpm=175)
 WELL = dict(baseline_bpm=135, early_decel_share=0.0)
 COHORT = {  # file -> (shape, record, pH, Apgar5)
-    "cohort_p1.csv": (SICK, "p1", 7.00, 5),
-    "cohort_p2.csv": (SICK, "p2", 6.95, 6),
-    "cohort_p3.csv": (SICK, "p3", 7.02, 4),
+    "cohort_p1.csv": (SICK, "p1", 7.00, 5), "cohort_p2.csv": (SICK, "p2", 6.95, 6), "cohort_p3.csv": (SICK, "p3", 7.02, 4),
     "copy_p3.csv": (SICK, "p3", None, None),  # the same record again: counted once
-    "cohort_n1.csv": (WELL, "n1", 7.30, 9),
-    "cohort_n2.csv": (WELL, "n2", 7.25, 10),
-    "cohort_n3.csv": (WELL, "n3", 7.35, 9),
+    "cohort_n1.csv": (WELL, "n1", 7.30, 9), "cohort_n2.csv": (WELL, "n2", 7.25, 10), "cohort_n3.csv": (WELL, "n3", 7.35, 9),
     "cohort_m1.csv": (WELL, "m1", 7.10, 8),  # between the pH groups
-    "cohort_n9.csv": (None, "n9", 7.28, 9),  # fails to analyze
-    "stray.csv": (WELL, None, None, None),  # no outcome
+    "cohort_n9.csv": (None, "n9", 7.28, 9), "stray.csv": (WELL, None, None, None),  # fails to analyze; no outcome
 }
 
 
@@ -125,36 +120,25 @@ def _table(path):
         return {row.get("file") or row["finding"]: row for row in csv.DictReader(handle)}
 
 
-@pytest.mark.parametrize(
-    "split, counts, category_ii_or_iii",
-    [
-        ([], (3, 3), ("3", "0", "0", "3")),
-        (["--positive", "Apgar5<7"], (3, 4), ("3", "0", "0", "4")),  # every other recording is negative
-    ],
-)
+@pytest.mark.parametrize("split, counts, category_ii_or_iii", [
+    ([], (3, 3), ("3", "0", "0", "3")), (["--positive", "Apgar5<7"], (3, 4), ("3", "0", "0", "4")),  # all others negative
+])
 def test_cohort_of_known_truth(cohort, tmp_path, capsys, split, counts, category_ii_or_iii):
     files = sorted(str(p) for p in cohort.glob("*.csv") if p.name != "outcomes.csv")
-    status = main(["evaluate", *files, "--outcomes", str(cohort / "outcomes.csv"), "-o", str(tmp_path), "--no-progress", *split])
-    assert status == 0
+    assert main(["evaluate", *files, "--outcomes", str(cohort / "outcomes.csv"), "-o", str(tmp_path), "--no-progress", *split]) == 0
     assert f"no outcome for {cohort / 'stray.csv'}" in capsys.readouterr().err
-
-    recordings = _table(tmp_path / "recordings.csv")
-    assert len(recordings) == len(COHORT)  # nothing dropped
-    by_name = {file.rsplit("/", 1)[-1]: row for file, row in recordings.items()}
-    assert by_name["stray.csv"]["note"] == "no outcome record matches this file"
-    assert by_name["copy_p3.csv"]["note"].startswith("same record as ")
-    assert by_name["cohort_n9.csv"]["error"].startswith("analyze: ")
-    assert by_name["cohort_p1.csv"]["pH"] == "7" and by_name["cohort_p1.csv"]["Apgar5"] == "5"
+    by_name = {file.rsplit("/", 1)[-1]: row for file, row in _table(tmp_path / "recordings.csv").items()}
+    assert len(by_name) == len(COHORT)  # nothing dropped
+    assert (by_name["stray.csv"]["note"], by_name["cohort_p1.csv"]["pH"], by_name["cohort_p1.csv"]["Apgar5"]) == (
+        "no outcome record matches this file", "7", "5")
+    assert by_name["copy_p3.csv"]["note"].startswith("same record as ") and by_name["cohort_n9.csv"]["error"].startswith("analyze: ")
     assert [by_name[f]["group"] for f in ("cohort_p1.csv", "cohort_n1.csv")] == ["positive", "negative"]
-
     summary = _table(tmp_path / "summary.csv")
     row = summary["Category II or III"]
     assert (row["tp"], row["fn"], row["fp"], row["tn"]) == category_ii_or_iii
-    positives, negatives = counts
-    assert all(int(r["tp"]) + int(r["fn"]) == positives and int(r["fp"]) + int(r["tn"]) == negatives for r in summary.values())
+    assert all((int(r["tp"]) + int(r["fn"]), int(r["fp"]) + int(r["tn"])) == counts for r in summary.values())
     roc = {row["figure"]: row for row in csv.DictReader(open(tmp_path / "roc.csv", newline=""))}
-    assert float(roc["baseline (bpm)"]["auc"]) == 1.0
-    assert float(roc["deceleration burden (s)"]["auc"]) == 1.0
+    assert float(roc["baseline (bpm)"]["auc"]) == float(roc["deceleration burden (s)"]["auc"]) == 1.0
     page = (tmp_path / "evaluation.md").read_text()
     assert "![ROC curves](roc.png)" in page and (tmp_path / "category_by_group.png").stat().st_size > 0
 
