@@ -3,9 +3,9 @@ its order, values reaching the report, exceptions, and the module's lifecycle.""
 
 import ctypes
 import importlib
+import importlib.metadata
 import inspect
 import json
-import operator
 import subprocess
 import sys
 from decimal import Decimal
@@ -54,7 +54,7 @@ def raised(function, *args, **kwargs):
 
 
 H7 = (HEADER,) * 7
-NAMES = dict(Index=Index, IndexFails=IndexFails, Unrelated=Unrelated, Text=Text, Integer=Integer, np=np, H7=H7,
+NAMES = dict(Decimal=Decimal, Index=Index, IndexFails=IndexFails, Unrelated=Unrelated, Text=Text, Integer=Integer, np=np, H7=H7,
              HEADER=HEADER, TWELVE=TWELVE, REQUEST=REQUEST)
 # One row a call, as Python source: "twin" (a call error worded as for the Python
 # twin), "raises" and "message" (the first failure: conversion in parameter order,
@@ -77,29 +77,6 @@ def test_native_calls(case):
         assert type(text) is str and (len(value) if case["field"] == "windows" and case["value"] else value) == case["value"]
 
 
-@pytest.mark.parametrize("value", [1.5, "10", b"1", Decimal(10), Unrelated(), Index(2.0)])
-def test_integer_arguments_carry_the_index_protocol_message(value):
-    for name in ("ga_weeks", "window_min", "step_sec"):
-        message = f"argument '{name}': " + raised(operator.index, value)[1]
-        assert raised(native.analyze_csv_string, HEADER, **{name: value}) == ("TypeError", message)
-
-
-@pytest.mark.parametrize("function, args", [
-    (native.analyze_csv_string, ("Date\udc80\n",)), (native.analyze_csv_string, ("\ud800", 1)),
-    (native.analyze_csv_string, (HEADER, "HR1\udfff", None, None, -1)), (native.analyze_json_string, ('{"a": "\udbff"}',)),
-])
-def test_lone_surrogates_raise_the_interpreters_encoding_error(function, args):
-    text = next(a for a in args if isinstance(a, str) and any("\ud800" <= c <= "\udfff" for c in a))
-    assert raised(function, *args) == raised(text.encode, "utf-8")
-
-
-def test_parameters_by_position_or_keyword_and_the_request_type():
-    expected = native.analyze_csv_string(HEADER, channel="HR2", window_min=20, step_sec=30)
-    assert native.analyze_csv_string(HEADER, "HR2", 38, 20, 30, False) == expected
-    assert native.analyze_csv_string(HEADER, last_only=False, step_sec=30, window_min=20, ga_weeks=38, channel="HR2") == expected
-    assert native.analyze_json_string(Text(REQUEST)) == native.analyze_json_string(REQUEST)
-
-
 def test_module_layout_signatures_and_exception():
     assert [name for name in vars(native) if not name.startswith("__")] == [
         "analyze_json_string", "analyze_csv_string", "InternalError", "Monitor"]
@@ -112,9 +89,7 @@ def test_module_layout_signatures_and_exception():
     assert error.__bases__ == (BaseException,) and error.__module__ == "corvane._native" and error.__doc__
     for name in ("analyze_csv_string", "analyze_json_string", "InternalError"):
         assert getattr(corvane, name) is getattr(native, name) and name in corvane.__all__
-    from importlib import metadata
-
-    assert corvane.__version__ == metadata.version("corvane")
+    assert corvane.__version__ == importlib.metadata.version("corvane")
 
 
 def import_again():
@@ -126,8 +101,7 @@ def import_again():
 
 
 def run_initialiser_again():
-    library = ctypes.PyDLL(native.__file__)
-    library.PyInit__native.restype = ctypes.py_object
+    (library := ctypes.PyDLL(native.__file__)).PyInit__native.restype = ctypes.py_object
     return library.PyInit__native()
 
 
@@ -165,6 +139,5 @@ def test_import_in_a_sub_interpreter_raises_import_error(first, tmp_path):
         pytest.skip("this interpreter cannot run code in a sub-interpreter")
     script = SUBINTERPRETER.format(path=sys.path, first=first, result=str(tmp_path / "outcome"))
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
-    assert done.returncode == 0, done.stderr
-    assert done.stdout.strip() == (
-        "ImportError: corvane._native can only be imported in the main interpreter, not in a sub-interpreter")
+    assert (done.returncode, done.stdout.strip()) == (
+        0, "ImportError: corvane._native can only be imported in the main interpreter, not in a sub-interpreter"), done.stderr
