@@ -1,14 +1,23 @@
-"""The command-line interface, run as a user would run it."""
+"""The command-line interface, run as a user would run it; `corvane watch`
+follows a file another program appends to, across truncation and replacement,
+printing each window as it completes; Ctrl-C exits 0."""
 
 import json
+import os
+import queue
+import signal
 import subprocess
 import sys
+import threading
+import time
 
 import pytest
 
 import corvane
 from conftest import GOLDEN_CASES, GOLDEN_DIR, data_rows, read_text
 from corvane._cli.main import main
+from corvane.summary import summary_lines
+from corvane.synthetic import RecordingShape, generate_csv
 
 ROLLING = ["--window-min", "20", "--step-sec", "300"]
 
@@ -51,14 +60,15 @@ def test_version_is_the_distribution_version_and_the_console_script_is_main():
 
 
 # One row a case: the arguments ({tmp} a fresh folder, {bad} the file {tmp}/bad.csv
-# holding "file" as Latin-1 bytes, {csv} the bundled sample) and the message after
-# "corvane: error: "; a message ending in "*" is the start of a one-line message.
+# holding "file" as Latin-1 bytes, {csv} the bundled sample) and either the message
+# after "corvane: error: " (ending in "*": the start of a one-line message), or the
+# warnings given with the unchanged report.
 ERRORS = data_rows("cli-errors.jsonl")
 
 
 @pytest.mark.parametrize("case", ERRORS, ids=[" ".join(case["args"])[:60] for case in ERRORS])
-def test_errors_are_one_line_with_exit_status_2(capsys, tmp_path, sample_csv_path, case):
-    args, message = case["args"], case["error"]
+def test_errors_are_one_line_with_exit_status_2_and_warnings_keep_the_report(capsys, tmp_path, sample_csv_path, case):
+    args, message = case["args"], case.get("error", "")
     if args[0] == "plot":
         pytest.importorskip("matplotlib")
     (tmp_path / "bad.csv").write_bytes(case["file"].encode("latin-1"))
@@ -67,29 +77,13 @@ def test_errors_are_one_line_with_exit_status_2(capsys, tmp_path, sample_csv_pat
     (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
     fill = lambda text: text.replace("{bad}", "{tmp}/bad.csv").replace("{tmp}", str(tmp_path)).replace("{csv}", str(sample_csv_path))  # noqa: E731
     status, out, err = run_main(capsys, *map(fill, args))
+    if "warnings" in case:
+        assert status == 0 and out == corvane.analyze_csv_string(case["file"], channel=args[-1] if len(args) > 2 else "HR1")
+        assert err.splitlines() == ["corvane: warning: " + warning for warning in case["warnings"]]
+        return
     assert (status, out) == (2, "") and not (tmp_path / "out").exists()
     expected = "corvane: error: " + fill(message)
     assert err.startswith(expected.rstrip("*")) and err.count("\n") == 1 if message.endswith("*") else err == expected + "\n"
-
-
-HOURLY = "".join(f"2024-01-{1 + h // 24:02d} {h % 24:02d}:00:00,140\n" for h in range(50))
-SPANS = "the recording spans {} hours ({} to {}); check the timestamps for a mistyped date"
-GAP = "consecutive samples are {} hours apart ({} and {}); check the timestamps"
-
-
-@pytest.mark.parametrize("args, rows, warnings", [
-    (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyze"]),
-    ([], "", ["the recording has no samples, so the report has no window"]),
-    ([], "2024-01-01 00:00:00,140\n\n2024-01-01 01:30:00,140\n", [GAP.format(1.5, "2024-01-01 00:00:00", "2024-01-01 01:30:00")]),
-    ([], "2024-03-01 08:00:00,140\n2023-03-01 08:00:00,140\n", [GAP.format(8784.0, "2023-03-01 08:00:00", "2024-03-01 08:00:00"),
-                                                               SPANS.format(8784.0, "2023-03-01 08:00:00", "2024-03-01 08:00:00")]),
-    ([], HOURLY, [SPANS.format(49.0, "2024-01-01 00:00:00", "2024-01-03 01:00:00")]),
-])
-def test_suspicious_recordings_give_warnings_and_the_unchanged_report(capsys, tmp_path, args, rows, warnings):
-    (tmp_path / "odd.csv").write_text("Date,HR1\n" + rows, encoding="utf-8")
-    status, out, err = run_main(capsys, "analyze", tmp_path / "odd.csv", *args)
-    assert status == 0 and out == corvane.analyze_csv_string("Date,HR1\n" + rows, channel=" hr2" if args else "HR1")
-    assert err.splitlines() == ["corvane: warning: " + warning for warning in warnings]
 
 
 CATEGORY = {"category_i": "I", "category_ii": "II", "category_iii": "III", "unclassified": "-"}
@@ -152,3 +146,82 @@ def test_every_subcommand_has_help_with_examples(capsys, command, words):
         main([command, "--help"])
     out = capsys.readouterr().out
     assert exited.value.code == 0 and all(word in out for word in ["examples:", *words])
+
+
+TIMEOUT = 60.0
+
+
+class Watch:
+    def __init__(self, path, *options):
+        self.lines = queue.Queue()
+        command = [sys.executable, "-m", "corvane", "watch", str(path), "--window-min", "10", "--poll-sec", "0.05", *options]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line.rstrip("\n"))
+
+    def take(self, count):
+        deadline = time.monotonic() + TIMEOUT
+        return [self.lines.get(timeout=max(0.0, deadline - time.monotonic())) for _ in range(count)]
+
+    def interrupt(self):
+        self.process.send_signal(signal.SIGINT)
+        assert self.process.wait(timeout=TIMEOUT) == 0
+        assert self.lines.empty()
+
+
+def completed_windows(text):
+    """The windows a stream of `text` completes: all but the one at the last sample."""
+    return json.loads(corvane.analyze_csv(text, window_min=10).text)["windows"][:-1]
+
+
+def append_slowly(path, text, pieces=40):
+    size = len(text) // pieces + 1
+    for start in range(0, len(text), size):
+        with open(path, "a", encoding="utf-8", newline="") as handle:
+            handle.write(text[start : start + size])  # cut inside lines as often as not
+        time.sleep(0.01)
+
+
+def test_watch_follows_appends_truncation_and_replacement(tmp_path):
+    path = tmp_path / "recording.csv"
+    texts = [generate_csv(RecordingShape(minutes=minutes, seed=seed)) for minutes, seed in ((13, 1), (12, 2), (11.5, 3))]
+    path.write_text(texts[0][:2000], encoding="utf-8")
+    watch = Watch(path, "--from-start", "--json")
+    append_slowly(path, texts[0][2000:])
+    assert [json.loads(line) for line in watch.take(len(completed_windows(texts[0])))] == completed_windows(texts[0])
+    # Replaced by another file, then truncated and rewritten: a new stream each time.
+    (tmp_path / "new.csv").write_text(texts[1], encoding="utf-8")
+    os.replace(tmp_path / "new.csv", path)
+    assert [json.loads(line) for line in watch.take(len(completed_windows(texts[1])))] == completed_windows(texts[1])
+    time.sleep(0.3)
+    with open(path, "w", encoding="utf-8") as handle:
+        handle.write(texts[2][:100])
+    time.sleep(0.3)
+    append_slowly(path, texts[2][100:])
+    assert [json.loads(line) for line in watch.take(len(completed_windows(texts[2])))] == completed_windows(texts[2])
+    watch.interrupt()
+
+
+def test_watch_summary_lines_and_start_at_end(tmp_path):
+    path = tmp_path / "recording.csv"
+    text = generate_csv(RecordingShape(minutes=12, seed=4))
+    header, rest = text.split("\n", 1)
+    path.write_text(text[: len(header) + 1 + 5000], encoding="utf-8")
+    watch = Watch(path)
+    time.sleep(0.5)
+    # Without --from-start the stream begins at the first whole line written after the start.
+    seen = text[len(header) + 1 + 5000 :]
+    seen = header + "\n" + seen[seen.index("\n") + 1 :]
+    append_slowly(path, text[len(header) + 1 + 5000 :])
+    expected = summary_lines(corvane.analyze_csv(seen, window_min=10))[:-1]
+    assert watch.take(len(expected)) == expected
+    watch.interrupt()
+
+
+def test_watch_has_no_last_only(tmp_path, capsys):
+    with pytest.raises(SystemExit) as exited:
+        main(["watch", str(tmp_path / "x.csv"), "--last-only"])
+    assert exited.value.code == 2 and "unrecognized arguments: --last-only" in capsys.readouterr().err

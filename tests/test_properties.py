@@ -17,6 +17,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import corvane
+from corvane.synthetic import RecordingShape, generate_rows
 from report_checks import check_report
 
 SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
@@ -60,35 +61,18 @@ def recordings(draw, layouts=LAYOUTS, distinct=False, max_seconds=32 * 60):
     """A recording: rows of {"ms", "t", "hr1", "hr2", "hrm", "toco"} in file order."""
     seed = draw(st.integers(0, 2**32 - 1))
     # Lengths around the window sizes and the chunk span matter most.
-    minutes = draw(st.sampled_from([0, 1, 9, 10, 11, 20, 24, 31]))
-    seconds = min(max_seconds, minutes * 60 + draw(st.integers(0, 59)))
-    rate = draw(st.sampled_from([1, 2, 4]))
+    seconds = min(max_seconds, draw(st.sampled_from([0, 1, 9, 10, 11, 20, 24, 31])) * 60 + draw(st.integers(0, 59)))
+    every = draw(st.sampled_from([1, 2, 4]))  # of the generator's 4 Hz samples: 4, 2 or 1 Hz
     start_ms = draw(st.integers(946_684_800_000, 1_900_000_000_000))  # 2000 to 2030
-    baseline = draw(st.floats(80.0, 190.0))
-    variability = draw(st.floats(0.0, 25.0))
+    shape = RecordingShape(minutes=seconds / 60, seed=seed, baseline_bpm=draw(st.floats(80.0, 190.0)),
+                           variability_bpm=draw(st.floats(0.0, 25.0)), early_decel_share=draw(st.floats(0.0, 1.0)))
     awkward = draw(st.lists(st.tuples(st.floats(0, 1), st.sampled_from(COLUMNS), st.sampled_from(AWKWARD)), max_size=12))
     gaps = draw(st.lists(st.tuples(st.floats(0, 1), st.integers(1, 400)), max_size=3))
     duplicates = [] if distinct else draw(st.lists(st.floats(0, 1), max_size=6))
     chosen_layouts = draw(st.lists(st.sampled_from(layouts), min_size=1, max_size=3, unique=True))
-
     rng = random.Random(seed)
-    contractions = [rng.uniform(0, seconds) for _ in range(seconds // 150)]
-    decelerations = [rng.uniform(0, seconds) for _ in range(seconds // 400)]
-    rows = []
-    step_ms = 1000 // rate
-    for i in range(seconds * rate + 1):
-        t = i / rate
-        if any(start <= t < start + length for start, length in ((g[0] * seconds, g[1]) for g in gaps)):
-            continue
-        fhr = baseline + variability * math.sin(t / 9.0) * math.sin(t / 97.0) + rng.gauss(0, 1.0)
-        toco = 10.0 + rng.gauss(0, 0.5)
-        for c in contractions:
-            toco += 50.0 * math.exp(-(((t - c) / 25.0) ** 2))
-        for d in decelerations:
-            fhr -= 40.0 * math.exp(-(((t - d) / 30.0) ** 2))
-        rows.append({"ms": start_ms + i * step_ms, "hr1": round(fhr * 4) / 4,
-                     "hr2": round((fhr + rng.uniform(-15, 15)) * 4) / 4 if rng.random() < 0.9 else None,
-                     "hrm": round(82 + 5 * math.sin(t / 60.0) + rng.gauss(0, 1), 1), "toco": round(max(toco, 0.0), 1)})
+    rows = [dict(zip(("ms",) + COLUMNS, (start_ms + round(t * 1000), *values))) for t, *values in generate_rows(shape)[::every]
+            if not any(g * seconds <= t < g * seconds + length for g, length in gaps)]
     for position, column, value in awkward:
         if rows:
             rows[int(position * (len(rows) - 1))][column] = value
