@@ -1,6 +1,7 @@
 """`corvane batch`: many files into windows, events and errors tables."""
 
 import csv
+import importlib.util
 import json
 import math
 import multiprocessing
@@ -8,7 +9,6 @@ import os
 import pathlib
 import subprocess
 import sys
-import warnings
 
 import pytest
 
@@ -18,12 +18,7 @@ from conftest import read_text, write_wfdb
 from corvane.batch import BatchError, run_batch
 from corvane.synthetic import RecordingShape, generate_csv, generate_rows
 
-try:
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)
-        import wfdb
-except ImportError:  # the WFDB parts of the corpus are left out
-    wfdb = None
+HAVE_WFDB = importlib.util.find_spec("wfdb") is not None  # else the WFDB parts of the corpus are left out
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
 
@@ -54,13 +49,13 @@ def corpus(tmp_path_factory):
     }
     for path, text in files.items():
         path.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
-    if wfdb is not None:
+    if HAVE_WFDB:
         write_wfdb(recordings / "nested", "e_record", generate_csv(RecordingShape(minutes=24, seed=4)))
     inputs = [root / "single.csv", recordings, root / "missing.csv", recordings / "a_reassuring.csv", root / "loose.dat"]
     expected = [(root / "single.csv", "csv"), (recordings / "a_reassuring.csv", "csv"), (recordings / "b_long.csv", "csv"),
                 (recordings / "b_tab_in_time.csv", "csv"), (recordings / "latin1.csv", "read"),
                 (recordings / "nested" / "c_bad_date.csv", "analyze"), (recordings / "nested" / "d_request.json", "json")]
-    expected += [(recordings / "nested" / "e_record.hea", "wfdb")] * (wfdb is not None)
+    expected += [(recordings / "nested" / "e_record.hea", "wfdb")] * HAVE_WFDB
     expected += [(root / "missing.csv", "read"), (root / "loose.dat", "read")]
     return inputs, [(str(path), how) for path, how in expected]
 

@@ -4,6 +4,7 @@ printing each window as it completes; Ctrl-C exits 0."""
 
 import json
 import os
+import pathlib
 import queue
 import signal
 import subprocess
@@ -166,6 +167,14 @@ class Watch:
         deadline = time.monotonic() + TIMEOUT
         return [self.lines.get(timeout=max(0.0, deadline - time.monotonic())) for _ in range(count)]
 
+    def wait_until_open(self, path):
+        """Waits until the watcher holds `path` open (it has read its header and found its end)."""
+        fds = pathlib.Path(f"/proc/{self.process.pid}/fd")
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline and str(path) not in {os.path.realpath(fd) for fd in fds.iterdir()}:
+            time.sleep(0.02)
+        time.sleep(0.2)
+
     def interrupt(self):
         self.process.send_signal(signal.SIGINT)
         assert self.process.wait(timeout=TIMEOUT) == 0
@@ -211,7 +220,7 @@ def test_watch_summary_lines_and_start_at_end(tmp_path):
     header, rest = text.split("\n", 1)
     path.write_text(text[: len(header) + 1 + 5000], encoding="utf-8")
     watch = Watch(path)
-    time.sleep(0.5)
+    watch.wait_until_open(path)
     # Without --from-start the stream begins at the first whole line written after the start.
     seen = text[len(header) + 1 + 5000 :]
     seen = header + "\n" + seen[seen.index("\n") + 1 :]

@@ -37,7 +37,7 @@ def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
     samples = [{"t": f"2024-05-01T09:{m:02d}:{s:02d}Z", "hr1": 140, "toco": 10} for m in range(12) for s in range(60)]
     request.write_text(json.dumps({"episode_id": "e", "sent_at": "s", "samples": samples}), encoding="utf-8")
     sources = [(sample_csv_path, 5), (request, 1)]
-    if test_batch.wfdb is not None:
+    if test_batch.HAVE_WFDB:
         write_wfdb(tmp_path, "record", generate_csv(RecordingShape(minutes=24, seed=4)))
         sources.append((tmp_path / "record.hea", 2))
     for source, windows in sources:
