@@ -19,7 +19,7 @@ import corvane
 from corvane import _native
 from corvane.plot import drawn_events
 from corvane.report import Report, read_source
-from conftest import GOLDEN_CASES as CASES, GOLDEN_DIR, REAL_DATA_DIR, REPO_DIR, data_rows, read_text
+from conftest import GOLDEN_CASES as CASES, GOLDEN_DIR, REPO_DIR, data_rows, read_text
 
 CASE_IDS = [case["input"] for case in CASES]
 
@@ -284,21 +284,3 @@ def test_drawn_events_keep_the_whole_event_once_and_the_frame():
     assert row.start_time == event.start_time == dt.datetime(2024, 3, 10, 10, 6, tzinfo=dt.timezone.utc)
     assert row.peak_time == dt.datetime(2024, 3, 10, 10, 6, 5, tzinfo=dt.timezone.utc)  # the nadir
     assert row.kinds_seen == ("gradual_unclassified", "late") and row.peak_bpm != row.peak_bpm  # NaN
-
-
-REAL = sorted(REAL_DATA_DIR.glob("ctu_uhb_*.csv"))[:6] + sorted((REAL_DATA_DIR / "fhrma-fs").glob("*.csv"))
-
-
-@pytest.mark.skipif(not REAL, reason="real CTG recordings not available")
-@pytest.mark.parametrize("path", REAL, ids=[p.name for p in REAL])
-def test_every_window_event_is_in_exactly_one_recording_event(path):
-    report = corvane.analyze_csv(read_text(path), channel="HR2" if "Scalp" in path.name else "HR1",
-                                 window_min=20, step_sec=60)
-    events = report.recording_events()
-    sightings = sum(
-        len(w.acceleration_events) + len(w.deceleration_events) + len(w.contraction_events) for w in report.windows
-    )
-    assert sum(e.window_count for e in events) == sightings
-    keys = [(e.kind, e.start_time.replace(microsecond=0), e.end_time.replace(microsecond=0)) for e in events]
-    assert len(set(keys)) == len(keys)
-    assert all(e.first_window <= e.last_window and e.window_count <= e.last_window - e.first_window + 1 for e in events)
