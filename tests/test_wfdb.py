@@ -82,29 +82,17 @@ def test_command_line_reads_records_and_names_a_missing_sample_file(tmp_path, ca
     assert capsys.readouterr().err == f"corvane: error: cannot read {record}.hea: No such file or directory: {record}.dat\n"
 
 
-def _csv_rows(text):
-    lines = text.splitlines()
-    return lines[0].split(","), [line.split(",") for line in lines[1:]]
-
-
-def _digital(cell, gain):
-    return INVALID if cell == "" else int(round(float(cell) * gain))
-
-
 @pytest.mark.parametrize("shape", [RecordingShape(minutes=32, seed=5),
                                    RecordingShape(minutes=26, seed=9, start="2024-06-30 23:50:00", dropout_share=0.05)])
 def test_record_written_from_a_recording_reads_back_byte_for_byte(tmp_path, shape):
     text = generate_csv(shape)
-    header, rows = _csv_rows(text)
-    assert header == ["Date", "HR1", "HR2", "HRM", "TOCO"]
+    header, *rows = [line.split(",") for line in text.splitlines()]
     names = {"HR1": "FHR", "HR2": "FHR2", "HRM": "MHR", "TOCO": "UC"}
-    digital = [[_digital(cell, 100) for cell in row[1:]] for row in rows]
+    digital = [[INVALID if cell == "" else int(round(float(cell) * 100)) for cell in row[1:]] for row in rows]
     record = write_record(tmp_path, "synthetic", [names[c] for c in header[1:]], digital)
-
     assert read_wfdb(record, start=shape.start) == text
     for options in ({}, {"window_min": 20, "step_sec": 300}, {"window_min": 10, "last_only": True, "ga_weeks": 31}):
-        expected = corvane.analyze_csv_string(text, **options)
-        assert analyze_wfdb(record, start=shape.start, **options).text == expected
+        assert analyze_wfdb(record, start=shape.start, **options).text == corvane.analyze_csv_string(text, **options)
 
 
 def test_record_carries_its_header_clinical_fields(tmp_path):
