@@ -1,4 +1,4 @@
-"""Evaluation against outcomes: clinical fields, the join, the 2x2 arithmetic, a cohort of known truth, real data."""
+"""Evaluation against outcomes: clinical fields, the join, the 2x2 arithmetic, a cohort of known truth."""
 
 import csv
 import sys

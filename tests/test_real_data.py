@@ -30,6 +30,8 @@ def test_real_recording_gives_consistent_reports(path):
     assert last["windows"] == rolling["windows"][-1:]
     # Every window's event is in exactly one recording event.
     events = corvane.Report.from_text(rolling_text).recording_events()
-    assert sum(e.window_count for e in events) == sum(len(w[f"{k}_events"]) for w in rolling["windows"] for k in ("acceleration", "deceleration", "contraction"))
+    kinds = ("acceleration", "deceleration", "contraction")
+    assert sum(e.window_count for e in events) == sum(len(w[f"{k}_events"]) for w in rolling["windows"] for k in kinds)
     keys = [(e.kind, e.start_time.replace(microsecond=0), e.end_time.replace(microsecond=0)) for e in events]
-    assert len(set(keys)) == len(keys) and all(e.first_window <= e.last_window and e.window_count <= e.last_window - e.first_window + 1 for e in events)
+    assert len(set(keys)) == len(keys)
+    assert all(e.first_window <= e.last_window and e.window_count <= e.last_window - e.first_window + 1 for e in events)
