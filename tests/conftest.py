@@ -1,3 +1,4 @@
+import json
 import os
 import pathlib
 
@@ -15,6 +16,15 @@ REAL_FILES = sorted(REAL_DATA_DIR.glob("*.csv")) + sorted((REAL_DATA_DIR / "fhrm
 def read_text(path: pathlib.Path) -> str:
     """A file's text exactly as stored (no newline translation)."""
     return path.read_bytes().decode("utf-8")
+
+
+GOLDEN_DIR = TESTS_DIR / "golden"
+GOLDEN_CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
+
+
+def data_rows(name: str) -> list:
+    """The rows of a JSON-lines table in tests/data."""
+    return [json.loads(line) for line in read_text(TESTS_DIR / "data" / name).splitlines()]
 
 
 def write_wfdb(folder: pathlib.Path, name: str, csv_text: str, comments: tuple = ()) -> pathlib.Path:

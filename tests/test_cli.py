@@ -1,285 +1,236 @@
-"""The command-line interface, run as a user would run it."""
+"""The command-line interface, run as a user would run it; `corvane watch`
+follows a file another program appends to, across truncation and replacement,
+printing each window as it completes; Ctrl-C exits 0."""
 
 import json
+import os
+import pathlib
+import queue
+import signal
 import subprocess
 import sys
+import threading
+import time
 
 import pytest
 
 import corvane
-from conftest import TESTS_DIR, read_text
+from conftest import GOLDEN_CASES, GOLDEN_DIR, data_rows, read_text
 from corvane._cli.main import main
+from corvane.summary import summary_lines
+from corvane.synthetic import RecordingShape, generate_csv
+
+ROLLING = ["--window-min", "20", "--step-sec", "300"]
 
 
 def run(*args, stdin=None):
-    return subprocess.run(
-        [sys.executable, "-m", "corvane", *args], capture_output=True, text=True, input=stdin, encoding="utf-8"
-    )
+    return subprocess.run([sys.executable, "-m", "corvane", *args], capture_output=True, text=True, input=stdin, encoding="utf-8")
 
 
-def test_options_are_passed_through_and_output_goes_to_a_file(sample_csv_path, tmp_path):
+def run_main(capsys, *args):
+    status = main([str(a) for a in args])
+    captured = capsys.readouterr()
+    return status, captured.out, captured.err
+
+
+def test_options_reach_the_analysis_and_output_goes_to_a_file(sample_csv_path, tmp_path):
     out = tmp_path / "report.json"
-    result = run(
-        "analyze", str(sample_csv_path), "--window-min", "20", "--step-sec", "300", "--ga-weeks", "31",
-        "--channel", "hr1", "--last-only", "-o", str(out),
-    )
-    assert result.returncode == 0, result.stderr
-    assert result.stdout == ""
-    with open(sample_csv_path, encoding="utf-8", newline="") as handle:
-        expected = corvane.analyze_csv_string(
-            handle.read(), channel="hr1", ga_weeks=31, window_min=20, step_sec=300, last_only=True
-        )
-    assert out.read_text(encoding="utf-8") == expected
-    report = json.loads(expected)
-    assert (report["analysis_mode"], report["requested_window_minutes"], len(report["windows"])) == ("rolling", 20, 1)
+    result = run("analyze", str(sample_csv_path), *ROLLING, "--ga-weeks", "31", "--channel", "hr1", "--last-only", "-o", str(out))
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+    expected = corvane.analyze_csv_string(read_text(sample_csv_path), channel="hr1", ga_weeks=31, window_min=20,
+                                          step_sec=300, last_only=True)
+    assert out.read_text(encoding="utf-8") == expected and len(json.loads(expected)["windows"]) == 1
 
 
-def test_json_requests_by_extension_or_flag(tmp_path):
-    request = json.dumps(
-        {"episode_id": "e", "sent_at": "s", "samples": [{"t": "2024-05-01T09:59:00Z", "hr1": 140}]}
-    )
+def test_json_requests_by_extension_flag_or_first_character(tmp_path):
+    request = '{"episode_id": "e", "sent_at": "s", "samples": [{"t": "2024-05-01T09:59:00Z", "hr1": 140}]}'
     expected = corvane.analyze_json_string(request)
-    as_json = tmp_path / "request.json"
-    as_json.write_text(request, encoding="utf-8")
-    as_txt = tmp_path / "request.txt"
-    as_txt.write_text(request, encoding="utf-8")
-    assert run("analyze", str(as_json)).stdout == expected
-    assert run("analyze", "--json", str(as_txt)).stdout == expected
+    (tmp_path / "request.json").write_text(request, encoding="utf-8")
+    (tmp_path / "request.txt").write_text(request, encoding="utf-8")
+    assert run("analyze", str(tmp_path / "request.json")).stdout == expected
+    assert run("analyze", "--json", str(tmp_path / "request.txt")).stdout == expected
     assert run("analyze", "--json", "-", stdin=request).stdout == expected
-    assert run("analyze", "-", stdin="\n " + request).stdout == expected  # "{" first: a request
+    assert run("analyze", "-", stdin="\n " + request).stdout == expected
 
 
 def test_version_is_the_distribution_version_and_the_console_script_is_main():
     from importlib import metadata
 
-    result = run("--version")
-    assert (result.returncode, result.stdout) == (0, f"corvane {metadata.version('corvane')}\n")
+    assert (run("--version").returncode, run("--version").stdout) == (0, f"corvane {metadata.version('corvane')}\n")
     assert metadata.entry_points(group="console_scripts")["corvane"].load() is main
 
 
-MISSING_DATE = "corvane: error: CSV is missing required Date column\ncorvane: hint: the header line reads "
-NOT_TEXT = "corvane: error: {path} is not a text CSV export (looks like "
+# One row a case: the arguments ({tmp} a fresh folder, {bad} the file {tmp}/bad.csv
+# holding "file" as Latin-1 bytes, {csv} the bundled sample) and either the message
+# after "corvane: error: " (ending in "*": the start of a one-line message), or the
+# warnings given with the unchanged report.
+ERRORS = data_rows("cli-errors.jsonl")
 
 
-@pytest.mark.parametrize(
-    "args, content, message",
-    [
-        (["--window-min", "5"], "Date\n", "corvane: error: --window-min must be a whole number from 10 to 30"),
-        (["--step-sec", "-5"], "Date\n", "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
-        (["--step-sec", "1e20"], "Date\n", "corvane: error: --step-sec must be a whole number from 0 to 4294967295"),
-        (["--ga-weeks", "300"], "Date\n", "corvane: error: --ga-weeks must be a whole number from 0 to 255"),
-        (["--ga-weeks", "9" * 5000], "Date\n", "corvane: error: --ga-weeks must be a whole number from 0 to 255"),
-        (["--channel", "HR4"], "Date\n", "corvane: error: unsupported fetal channel: HR4"),
-        ([], "HR1\n", MISSING_DATE + "'HR1'"),
-        ([], "Date;HR1\r\n", MISSING_DATE + "'Date;HR1': columns must be separated by commas"),
-        ([], "Date\tHR1\n", MISSING_DATE + "'Date\\tHR1': columns must be separated by commas"),
-        ([], '"Date","HR1"\n', MISSING_DATE + "'\"Date\",\"HR1\"': column names must not be quoted"),
-        ([], b"PK\x03\x04\x14\x00", NOT_TEXT + "a zip archive, such as an .xlsx workbook)"),
-        ([], b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1\x00", NOT_TEXT + "an Office compound file, such as an .xls workbook)"),
-        ([], b"\x7fELF\x02\x01\x01\x00\x00", NOT_TEXT + "binary data)"),
-        ([], "Date,HR1\n".encode("utf-16-le"), NOT_TEXT + "UTF-16 text without a byte-order mark)"),
-        ([], b"Date,HR1\n\xe9\n", "corvane: error: {path} is not UTF-8 text (byte 0xe9 on line 2 cannot be read); save it as UTF-8"),
-    ],
-)
-def test_errors_are_one_line_with_exit_status_2(tmp_path, args, content, message):
-    path = tmp_path / "bad.csv"
-    path.write_bytes(content if isinstance(content, bytes) else content.encode("utf-8"))
-    message = message.replace("{path}", str(path))
-    result = run("analyze", str(path), *args)
-    assert result.returncode == 2
-    assert result.stdout == ""
-    assert result.stderr == message + "\n"
+@pytest.mark.parametrize("case", ERRORS, ids=[" ".join(case["args"])[:60] for case in ERRORS])
+def test_errors_are_one_line_with_exit_status_2_and_warnings_keep_the_report(capsys, tmp_path, sample_csv_path, case):
+    args, message = case["args"], case.get("error", "")
+    if args[0] == "plot":
+        pytest.importorskip("matplotlib")
+    (tmp_path / "bad.csv").write_bytes(case["file"].encode("latin-1"))
+    (tmp_path / "r.json").write_text("{}", encoding="utf-8")
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
+    fill = lambda text: text.replace("{bad}", "{tmp}/bad.csv").replace("{tmp}", str(tmp_path)).replace("{csv}", str(sample_csv_path))  # noqa: E731
+    status, out, err = run_main(capsys, *map(fill, args))
+    if "warnings" in case:
+        assert status == 0 and out == corvane.analyze_csv_string(case["file"], channel=args[-1] if len(args) > 2 else "HR1")
+        assert err.splitlines() == ["corvane: warning: " + warning for warning in case["warnings"]]
+        return
+    assert (status, out) == (2, "") and not (tmp_path / "out").exists()
+    expected = "corvane: error: " + fill(message)
+    assert err.startswith(expected.rstrip("*")) and err.count("\n") == 1 if message.endswith("*") else err == expected + "\n"
 
 
-# --- summary, analyze --format, plot --------------------------------------------
+CATEGORY = {"category_i": "I", "category_ii": "II", "category_iii": "III", "unclassified": "-"}
+KINDS = ["variable", "early", "late", "prolonged", "gradual_unclassified"]
+HEADER = "window end cat alert base variab. acc V E L P G ctx/10 fetal%".split()
+EMPTY_MINUTES = "Date,HR1,TOCO\n" + "".join(f"2024-03-10 10:{s // 60:02d}:{s % 60:02d},,10\n" for s in range(120))
 
 
-GOLDEN_DIR = TESTS_DIR / "golden"
-GOLDEN_CASES = json.loads(read_text(GOLDEN_DIR / "cases.json"))
-KIND_LETTERS = ["variable", "early", "late", "prolonged", "gradual_unclassified"]
-CATEGORY_LABELS = {"category_i": "I", "category_ii": "II", "category_iii": "III", "unclassified": "-"}
-
-
-def golden_args(case):
-    args = [str(GOLDEN_DIR / case["input"])]
-    flags = {"channel": "--channel", "ga_weeks": "--ga-weeks", "window_min": "--window-min", "step_sec": "--step-sec"}
-    for key, value in case["kwargs"].items():
-        if key == "last_only":
-            args += ["--last-only"] if value else []
-        else:
-            args += [flags[key], str(value)]
-    return args
-
-
-def run_main(capsys, *args):
-    status = main(list(args))
-    captured = capsys.readouterr()
-    return status, captured.out, captured.err
-
-
-@pytest.mark.parametrize("case", GOLDEN_CASES, ids=[case["input"] for case in GOLDEN_CASES])
-def test_summary_has_a_header_and_one_line_per_window_with_the_report_values(capsys, case):
-    status, out, err = run_main(capsys, "summary", *golden_args(case))
-    assert (status, err) == (0, "")
-    report = json.loads(read_text(GOLDEN_DIR / case["expected"]))
+@pytest.mark.parametrize("case", GOLDEN_CASES + [{"text": EMPTY_MINUTES}, {"text": "Date,HR1\n"}],
+                         ids=[c["input"] for c in GOLDEN_CASES] + ["no fetal values", "no rows"])
+def test_summary_has_a_header_and_one_line_per_window_with_the_report_values(capsys, tmp_path, case):
+    if "text" in case:
+        (tmp_path / "in.csv").write_text(case["text"])
+        args, report = [tmp_path / "in.csv"], json.loads(corvane.analyze_csv_string(case["text"]))
+    else:
+        flags = [[f"--{key.replace('_', '-')}"] + ([] if value is True else [value]) for key, value in case["kwargs"].items() if value is not False]
+        args = [GOLDEN_DIR / case["input"]] + [part for flag in flags for part in flag]
+        report = json.loads(read_text(GOLDEN_DIR / case["expected"]))
+    status, out, err = run_main(capsys, "summary", *args)
     lines = out.splitlines()
-    assert out.endswith("\n")
-    assert len(lines) == len(report["windows"]) + 1
-    assert all(len(line) <= 80 for line in lines)
-    assert lines[0].split() == [
-        "window", "end", "cat", "alert", "base", "variab.", "acc", "V", "E", "L", "P", "G", "ctx/10", "fetal%",
-    ]
+    assert status == 0 and "error" not in err and out.endswith("\n") and lines[0].split() == HEADER
+    assert len(lines) == len(report["windows"]) + 1 and all(len(line) <= 80 for line in lines)
     for line, window in zip(lines[1:], report["windows"]):
         fields = line.split()
-        assert fields[0] + " " + fields[1] == window["window_end"][5:19]
-        assert fields[2] == CATEGORY_LABELS[window["classification"]]
-        assert fields[3] == window["alert_level"]
-        assert fields[4] == ("-" if window["baseline_bpm"] is None else str(window["baseline_bpm"]))
-        assert fields[5] == (window["variability_class"] or "-")
-        assert int(fields[6]) == len(window["acceleration_events"])
         kinds = [event["kind"] for event in window["deceleration_events"]]
-        assert [int(value) for value in fields[7:12]] == [kinds.count(kind) for kind in KIND_LETTERS]
+        assert fields[:6] == [window["window_end"][5:10], window["window_end"][11:19], CATEGORY[window["classification"]],
+                              window["alert_level"], str(window["baseline_bpm"] or "-"), window["variability_class"] or "-"]
+        assert [int(value) for value in fields[6:12]] == [len(window["acceleration_events"])] + [kinds.count(k) for k in KINDS]
         assert float(fields[12]) == pytest.approx(window["contractions_per_10_min"], abs=0.05)
         assert float(fields[13]) == pytest.approx(100 * window["data_quality"]["fetal_usable_ratio"], abs=0.05)
 
 
-HOURLY_FOR_50_HOURS = "".join(f"2024-01-{1 + h // 24:02d} {h % 24:02d}:00:00,140\n" for h in range(50))
+def test_analyze_format_and_summary_to_a_file(capsys, sample_csv_path, tmp_path):
+    _, summary, _ = run_main(capsys, "summary", sample_csv_path, *ROLLING)
+    assert run_main(capsys, "analyze", sample_csv_path, *ROLLING, "--format", "summary")[1] == summary
+    expected = corvane.analyze_csv_string(read_text(sample_csv_path), window_min=20, step_sec=300)
+    assert run_main(capsys, "analyze", sample_csv_path, *ROLLING, "--format", "json")[1] == expected
+    assert run_main(capsys, "summary", sample_csv_path, *ROLLING, "-o", tmp_path / "s.txt")[:2] == (0, "")
+    assert (tmp_path / "s.txt").read_text(encoding="utf-8") == summary and len(summary.splitlines()) == 6
 
 
-@pytest.mark.parametrize(
-    "args, rows, warnings",
-    [
-        (["--channel", " hr2"], "2024-01-01 00:00:00,140\n", ["the recording has no HR2 column, so it has no fetal heart rate to analyze"]),
-        ([], "", ["the recording has no samples, so the report has no window"]),
-        ([], "2024-01-01 00:00:00,140\n\n2024-01-01 01:30:00,140\n", [
-            "consecutive samples are 1.5 hours apart (2024-01-01 00:00:00 and 2024-01-01 01:30:00); check the timestamps",
-        ]),
-        ([], "2024-03-01 08:00:00,140\n2023-03-01 08:00:00,140\n", [
-            "consecutive samples are 8784.0 hours apart (2023-03-01 08:00:00 and 2024-03-01 08:00:00); check the timestamps",
-            "the recording spans 8784.0 hours (2023-03-01 08:00:00 to 2024-03-01 08:00:00); "
-            "check the timestamps for a mistyped date",
-        ]),
-        ([], HOURLY_FOR_50_HOURS, [
-            "the recording spans 49.0 hours (2024-01-01 00:00:00 to 2024-01-03 01:00:00); "
-            "check the timestamps for a mistyped date",
-        ]),
-    ],
-)
-def test_suspicious_recordings_give_warnings_and_the_unchanged_report(capsys, tmp_path, args, rows, warnings):
-    path = tmp_path / "odd.csv"
-    path.write_text("Date,HR1\n" + rows, encoding="utf-8")
-    status, out, err = run_main(capsys, "analyze", str(path), *args)
-    assert status == 0
-    assert out == corvane.analyze_csv_string("Date,HR1\n" + rows, channel=" hr2" if args else "HR1")
-    assert err.splitlines() == ["corvane: warning: " + warning for warning in warnings]
-
-
-def test_summary_marks_missing_values_and_unclassified_windows(capsys, tmp_path):
-    # Two minutes of rows without any fetal value: no baseline, no variability.
-    path = tmp_path / "empty.csv"
-    path.write_text("Date,HR1,TOCO\n" + "".join(f"2024-03-10 10:{s // 60:02d}:{s % 60:02d},,10\n" for s in range(120)))
-    report = corvane.analyze_csv(path)
-    status, out, _ = run_main(capsys, "summary", str(path))
-    fields = out.splitlines()[1].split()
-    assert status == 0
-    assert fields[2] == CATEGORY_LABELS[report.windows[0].classification]
-    assert (fields[4], fields[5], fields[13]) == ("-", "-", "0.0")
-
-
-def test_summary_of_a_report_without_windows_is_the_header(capsys, tmp_path):
-    path = tmp_path / "header.csv"
-    path.write_text("Date,HR1\n")
-    status, out, _ = run_main(capsys, "summary", str(path))
-    assert status == 0 and len(out.splitlines()) == 1
-
-
-def test_analyze_format_summary_is_the_summary(capsys, sample_csv_path, tmp_path):
-    options = ["--window-min", "20", "--step-sec", "300"]
-    _, summary, _ = run_main(capsys, "summary", str(sample_csv_path), *options)
-    _, formatted, _ = run_main(capsys, "analyze", str(sample_csv_path), *options, "--format", "summary")
-    _, as_json, _ = run_main(capsys, "analyze", str(sample_csv_path), *options, "--format", "json")
-    _, default, _ = run_main(capsys, "analyze", str(sample_csv_path), *options)
-    assert formatted == summary and len(summary.splitlines()) == 6
-    assert as_json == default == corvane.analyze_csv_string(read_text(sample_csv_path), window_min=20, step_sec=300)
-    out = tmp_path / "summary.txt"
-    assert run_main(capsys, "summary", str(sample_csv_path), *options, "-o", str(out))[:2] == (0, "")
-    assert out.read_text(encoding="utf-8") == summary
-
-
-@pytest.mark.parametrize("extension, magic", [("png", b"\x89PNG"), ("svg", b"<?xml"), ("pdf", b"%PDF")])
-def test_plot_writes_the_picture(tmp_path, sample_csv_path, extension, magic):
+def test_plot_writes_the_picture_of_a_recording_or_of_one_window_of_a_request(capsys, tmp_path, sample_csv_path):
     pytest.importorskip("matplotlib")
-    out = tmp_path / f"trace.{extension}"
-    result = run("plot", str(sample_csv_path), "-o", str(out), "--window-min", "20", "--step-sec", "300", "--paper-speed", "3")
-    assert result.returncode == 0, result.stderr
-    assert (result.stdout, result.stderr) == ("", "")
-    assert out.read_bytes().startswith(magic)
-
-
-def test_plot_of_one_window_and_of_a_json_request(capsys, tmp_path):
-    pytest.importorskip("matplotlib")
+    result = run("plot", str(sample_csv_path), "-o", str(tmp_path / "t.png"), *ROLLING, "--paper-speed", "3")
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+    assert (tmp_path / "t.png").read_bytes().startswith(b"\x89PNG")
     case = next(case for case in GOLDEN_CASES if case["function"] == "analyze_json_string")
-    out = tmp_path / "request.svg"
-    assert run_main(capsys, "plot", str(GOLDEN_DIR / case["input"]), "-o", str(out), "--window", "0")[0] == 0
-    assert "window 0 only:" in out.read_text(encoding="utf-8")
+    assert run_main(capsys, "plot", GOLDEN_DIR / case["input"], "-o", tmp_path / "r.svg", "--window", "0")[0] == 0
+    assert "window 0 only:" in (tmp_path / "r.svg").read_text(encoding="utf-8")
 
 
-# --- usage errors and help of every subcommand ------------------------------------
-
-JSON_ONLY = "cannot be used with a JSON request (the request carries its own options)"
-
-
-@pytest.mark.parametrize(
-    "args, message",
-    [
-        (["analyze", "{tmp}/nope.csv"], "cannot read {tmp}/nope.csv: No such file or directory"),
-        (["analyze", "{tmp}/r.json"], "invalid analysis request JSON: missing field `episode_id` at line 1 column 2"),
-        (["analyze", "{tmp}/r.json", "--window-min", "20"], "--window-min " + JSON_ONLY),
-        (["summary", "{tmp}/r.json", "--ga-weeks", "30"], "--ga-weeks " + JSON_ONLY),
-        (["review", "{tmp}/r.json", "-o", "{tmp}/p.html", "--chunk"], "--chunk " + JSON_ONLY),
-        (["plot", "{csv}", "-o", "{tmp}/trace.gif"], "cannot write {tmp}/trace.gif: the plot must be a .png, .svg or .pdf file"),
-        (["plot", "{csv}", "-o", "{tmp}/t.png", "--window", "5"], "window 5 is out of range: the report has 5 windows"),
-        (["plot", "{csv}", "-o", "{tmp}/t.png", "--chunk", "--window", "1"], "window 1 is out of range: the report has 1 window"),
-        (["plot", "{csv}", "-o", "{tmp}/t.png", "--chunk", "--step-sec", "30"], "--chunk cannot be used with --window-min or --step-sec"),
-        (["plot", "{csv}", "-o", "{tmp}/t.png", "--window-min", "5"], "--window-min must be a whole number from 10 to 30"),
-        (["plot", "{csv}", "-o", "{tmp}/missing/t.png"], "cannot write {tmp}/missing/t.png: "),
-        (["batch", "{tmp}", "-o", "{tmp}/out", "--window-min", "5"], "--window-min must be a whole number from 10 to 30"),
-        (["batch", "{tmp}", "-o", "{tmp}/out", "--step-sec", "1e20"], "--step-sec must be a whole number from 0 to 4294967295"),
-        (["batch", "{tmp}", "-o", "{tmp}/out", "--channel", "HR4"], "unsupported fetal channel: HR4"),
-        (["batch", "{tmp}", "-o", "{tmp}/out", "--dask", "tcp://127.0.0.1:1", "--jobs", "2"], "--jobs sets the size of a local cluster"),
-        (["batch", "{csv}", "{tmp}/nope", "-o", "{tmp}/out"], "{tmp}/nope: no such file or folder"),
-        (["batch", "{tmp}/empty", "-o", "{tmp}/out"], "{tmp}/empty: the folder holds no recordings (.csv, .json, .hea files)"),
-        (["evaluate", "{csv}", "--outcomes", "{tmp}/o.csv", "-o", "{tmp}/out", "--ga-weeks", "x"], "--ga-weeks must be a whole number from 0 to 255"),
-    ],
-)
-def test_usage_errors_are_one_line_with_exit_status_2(capsys, tmp_path, sample_csv_path, args, message):
-    if args[0] == "plot":
-        pytest.importorskip("matplotlib")
-    (tmp_path / "r.json").write_text("{}", encoding="utf-8")
-    (tmp_path / "empty").mkdir()
-    (tmp_path / "empty" / "notes.txt").write_text("not a recording\n", encoding="utf-8")
-    fill = lambda text: text.replace("{tmp}", str(tmp_path)).replace("{csv}", str(sample_csv_path))  # noqa: E731
-    status, out, err = run_main(capsys, *map(fill, args))
-    assert (status, out) == (2, "")
-    assert err.startswith("corvane: error: " + fill(message)) and err.count("\n") == 1, err
-    assert not (tmp_path / "out").exists()
-
-
-@pytest.mark.parametrize(
-    "command, words",
-    [
-        ("analyze", ["--window-min", "--last-only", "--format"]),
-        ("summary", ["V E L P G"]),
-        ("plot", ["--paper-speed", "--minutes", "--chunk"]),
-        ("review", ["corvane[review]", "--chunk"]),
-        ("batch", ["--dask local", "--parquet"]),
-        ("evaluate", ["--outcomes", "--last-min", "--jobs"]),
-    ],
-)
+@pytest.mark.parametrize("command, words", [
+    ("analyze", ["--window-min", "--last-only", "--format"]), ("summary", ["V E L P G"]),
+    ("plot", ["--paper-speed", "--minutes", "--chunk"]), ("review", ["corvane[review]", "--chunk"]),
+    ("batch", ["--dask local", "--parquet"]), ("evaluate", ["--outcomes", "--last-min", "--jobs"]),
+    ("watch", ["--from-start", "--json"]),
+])
 def test_every_subcommand_has_help_with_examples(capsys, command, words):
     with pytest.raises(SystemExit) as exited:
         main([command, "--help"])
     out = capsys.readouterr().out
-    assert exited.value.code == 0
-    for word in ["examples:", *words]:
-        assert word in out
+    assert exited.value.code == 0 and all(word in out for word in ["examples:", *words])
+
+
+TIMEOUT = 60.0
+
+
+class Watch:
+    def __init__(self, path, *options):
+        self.lines = queue.Queue()
+        command = [sys.executable, "-m", "corvane", "watch", str(path), "--window-min", "10", "--poll-sec", "0.05", *options]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line.rstrip("\n"))
+
+    def take(self, count):
+        deadline = time.monotonic() + TIMEOUT
+        return [self.lines.get(timeout=max(0.0, deadline - time.monotonic())) for _ in range(count)]
+
+    def wait_until_open(self, path):
+        """Waits until the watcher holds `path` open (it has read its header and found its end)."""
+        fds = pathlib.Path(f"/proc/{self.process.pid}/fd")
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline and str(path) not in {os.path.realpath(fd) for fd in fds.iterdir()}:
+            time.sleep(0.02)
+        time.sleep(0.2)
+
+    def interrupt(self):
+        self.process.send_signal(signal.SIGINT)
+        assert self.process.wait(timeout=TIMEOUT) == 0
+        assert self.lines.empty()
+
+
+def completed_windows(text):
+    """The windows a stream of `text` completes: all but the one at the last sample."""
+    return json.loads(corvane.analyze_csv(text, window_min=10).text)["windows"][:-1]
+
+
+def append_slowly(path, text, pieces=40):
+    size = len(text) // pieces + 1
+    for start in range(0, len(text), size):
+        with open(path, "a", encoding="utf-8", newline="") as handle:
+            handle.write(text[start : start + size])  # cut inside lines as often as not
+        time.sleep(0.01)
+
+
+def test_watch_follows_appends_truncation_and_replacement(tmp_path):
+    path = tmp_path / "recording.csv"
+    texts = [generate_csv(RecordingShape(minutes=minutes, seed=seed)) for minutes, seed in ((13, 1), (12, 2), (11.5, 3))]
+    path.write_text(texts[0][:2000], encoding="utf-8")
+    watch = Watch(path, "--from-start", "--json")
+    append_slowly(path, texts[0][2000:])
+    assert [json.loads(line) for line in watch.take(len(completed_windows(texts[0])))] == completed_windows(texts[0])
+    # Replaced by another file, then truncated and rewritten: a new stream each time.
+    (tmp_path / "new.csv").write_text(texts[1], encoding="utf-8")
+    os.replace(tmp_path / "new.csv", path)
+    assert [json.loads(line) for line in watch.take(len(completed_windows(texts[1])))] == completed_windows(texts[1])
+    time.sleep(0.3)
+    with open(path, "w", encoding="utf-8") as handle:
+        handle.write(texts[2][:100])
+    time.sleep(0.3)
+    append_slowly(path, texts[2][100:])
+    assert [json.loads(line) for line in watch.take(len(completed_windows(texts[2])))] == completed_windows(texts[2])
+    watch.interrupt()
+
+
+def test_watch_summary_lines_and_start_at_end(tmp_path):
+    path = tmp_path / "recording.csv"
+    text = generate_csv(RecordingShape(minutes=12, seed=4))
+    header, rest = text.split("\n", 1)
+    path.write_text(text[: len(header) + 1 + 5000], encoding="utf-8")
+    watch = Watch(path)
+    watch.wait_until_open(path)
+    # Without --from-start the stream begins at the first whole line written after the start.
+    seen = text[len(header) + 1 + 5000 :]
+    seen = header + "\n" + seen[seen.index("\n") + 1 :]
+    append_slowly(path, text[len(header) + 1 + 5000 :])
+    expected = summary_lines(corvane.analyze_csv(seen, window_min=10))[:-1]
+    assert watch.take(len(expected)) == expected
+    watch.interrupt()
+
+
+def test_watch_has_no_last_only(tmp_path, capsys):
+    with pytest.raises(SystemExit) as exited:
+        main(["watch", str(tmp_path / "x.csv"), "--last-only"])
+    assert exited.value.code == 2 and "unrecognized arguments: --last-only" in capsys.readouterr().err

@@ -8,45 +8,11 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import corvane
-from conftest import REAL_FILES, read_text
 from corvane.synthetic import RecordingShape, generate_csv
 
 SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
-PROFILE = settings(
-    derandomize=True,
-    database=None,
-    deadline=None,
-    max_examples=6 if SANITIZED else 25,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
-)
-
-
-def pieces(text, rng, count):
-    """`text` cut at `count` random places (inside lines and numbers too)."""
-    cuts = sorted(rng.sample(range(1, len(text)), min(count, len(text) - 1)))
-    return [text[a:b] for a, b in zip([0] + cuts, cuts + [len(text)])]
-
-
-def stream(monitor, parts):
-    """Feeds the pieces; every window with the late-row count before the call returning it."""
-    returned = []
-    for part in parts:
-        late = monitor.late_rows
-        returned += [(w, late) for w in monitor.add_csv(part)]
-    return returned
-
-
-def check_against_offline(text, returned, monitor, window_min, step_sec):
-    offline = corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec)
-    # Only the windows ending at the latest sample are still open.
-    assert len(offline.windows) - 2 <= len(returned) <= len(offline.windows)
-    # A window is exact unless a row no later than its end arrived after it.
-    for (window, late), expected in zip(returned, offline.windows):
-        if late == monitor.late_rows:
-            assert window == expected
-    last = corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec, last_only=True)
-    assert monitor.current() == last.windows[0]
-    assert monitor.input == offline.input
+PROFILE = settings(derandomize=True, database=None, deadline=None, max_examples=6 if SANITIZED else 25,
+                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 
 
 def perturbed(text, rng, swaps, duplicates, gap_rows=0):
@@ -58,49 +24,33 @@ def perturbed(text, rng, swaps, duplicates, gap_rows=0):
     del rows[start : start + gap_rows]
     if swaps:
         rows.insert(rng.randrange(1, 40), rows.pop(0))
-    for _ in range(swaps):
-        i = rng.randrange(len(rows) - 1)
+    for i in [rng.randrange(len(rows) - 1) for _ in range(swaps)]:
         rows[i], rows[i + 1] = rows[i + 1], rows[i]
-    for _ in range(duplicates):
-        i = rng.randrange(len(rows))
+    for i in [rng.randrange(len(rows)) for _ in range(duplicates)]:
         rows.insert(i, rows[i])
     return header + "".join(rows)
 
 
 @PROFILE
-@given(
-    minutes=st.floats(3, 26),
-    window_min=st.sampled_from([10, 13, 30]),
-    step_sec=st.sampled_from([0, 7, 60, 90, 700]),
-    cuts=st.integers(1, 60),
-    swaps=st.sampled_from([0, 0, 3]),
-    duplicates=st.sampled_from([0, 2]),
-    gap_minutes=st.sampled_from([0, 0, 2, 14]),
-    seed=st.integers(0, 2**16),
-)
+@given(minutes=st.floats(3, 26), window_min=st.sampled_from([10, 13, 30]), step_sec=st.sampled_from([0, 7, 60, 90, 700]),
+       cuts=st.integers(1, 60), swaps=st.sampled_from([0, 0, 3]), duplicates=st.sampled_from([0, 2]),
+       gap_minutes=st.sampled_from([0, 0, 2, 14]), seed=st.integers(0, 2**16))
 def test_synthetic_streams_equal_offline(minutes, window_min, step_sec, cuts, swaps, duplicates, gap_minutes, seed):
     rng = random.Random(seed)
-    text = generate_csv(RecordingShape(minutes=minutes, seed=seed))
-    text = perturbed(text, rng, swaps, duplicates, gap_minutes * 240)
+    text = perturbed(generate_csv(RecordingShape(minutes=minutes, seed=seed)), rng, swaps, duplicates, gap_minutes * 240)
     monitor = corvane.Monitor(window_min=window_min, step_sec=step_sec)
-    returned = stream(monitor, pieces(text, rng, cuts))
-    if swaps == 0:
-        assert monitor.late_rows == 0
-    check_against_offline(text, returned, monitor, window_min, step_sec)
-    if window_min == 10 and minutes > 20:
-        # Only about one window of samples is held, whatever the length.
+    # Cut at random places, inside lines and numbers too; each window with the late-row count before its call.
+    cuts = sorted(rng.sample(range(1, len(text)), min(cuts, len(text) - 1)))
+    returned = [(w, late) for a, b in zip([0] + cuts, cuts + [len(text)]) for late in [monitor.late_rows] for w in monitor.add_csv(text[a:b])]
+    assert swaps or monitor.late_rows == 0
+    offline = corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec)
+    # Only the windows ending at the latest sample are still open; a window is exact
+    # unless a row no later than its end arrived after it.
+    assert len(offline.windows) - 2 <= len(returned) <= len(offline.windows) and monitor.input == offline.input
+    assert all(window == expected for (window, late), expected in zip(returned, offline.windows) if late == monitor.late_rows)
+    assert monitor.current() == corvane.analyze_csv(text, window_min=window_min, step_sec=step_sec, last_only=True).windows[0]
+    if window_min == 10 and minutes > 20:  # only about one window of samples is held, whatever the length
         assert monitor.held_samples <= (10 * 60 + max(step_sec, 1)) * 4 + 2 + duplicates
-
-
-@pytest.mark.skipif(not REAL_FILES, reason="real CTG recordings not available (set CORVANE_REAL_DATA)")
-@pytest.mark.parametrize("index", [0, 1, 2])
-def test_real_recordings_stream_equal_offline(index):
-    text = read_text(REAL_FILES[index * (len(REAL_FILES) // 3)])
-    # A prefix keeps the test short; cut at a line end so current() is defined.
-    text = text[: text.index("\n", min(len(text) - 1, 500_000)) + 1]
-    monitor = corvane.Monitor(window_min=20, step_sec=60)
-    returned = stream(monitor, pieces(text, random.Random(index), 300))
-    check_against_offline(text, returned, monitor, 20, 60)
 
 
 def test_samples_equal_csv():
@@ -123,54 +73,43 @@ def test_samples_equal_csv():
 
 
 GOOD = "2024-03-01 08:{:02d}:00,140,,,,10\n"
+
+
+def raised(call):
+    with pytest.raises(ValueError) as error:
+        call()
+    return str(error.value)
+
+
 # (header, bad line): the bad line comes after 12 good rows.
-BAD_ROWS = [
-    ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-03-01 08:xx:00,140\n"),
-    ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-13-01 08:00:00,140\n"),
-    ("HR1,HR2,HR3,HRM,TOCO,Date", "140,,,,10\n"),
-    ("Date,HR1,HR2,HR3,HRM,TOCO", '"2024-03-01 08:13:00",140\n'),
-]
-
-
-@pytest.mark.parametrize("header,bad", BAD_ROWS)
+@pytest.mark.parametrize("header, bad", [
+    ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-03-01 08:xx:00,140\n"), ("Date,HR1,HR2,HR3,HRM,TOCO", "2024-13-01 08:00:00,140\n"),
+    ("HR1,HR2,HR3,HRM,TOCO,Date", "140,,,,10\n"), ("Date,HR1,HR2,HR3,HRM,TOCO", '"2024-03-01 08:13:00",140\n'),
+])
 def test_bad_row_raises_offline_message_and_is_skipped(header, bad):
     good = [GOOD.format(m) for m in range(30)]
     if header.endswith("Date"):
         good = [",".join(line.rstrip("\n").split(",")[1:] + [line.split(",")[0]]) + "\n" for line in good]
     before = header + "\n" + "\n" + "".join(good[:12])
-    with pytest.raises(ValueError) as offline:
-        corvane.analyze_csv(before + bad, window_min=10)
     monitor = corvane.Monitor(window_min=10)
     first = monitor.add_csv(before + bad[:3])
-    with pytest.raises(ValueError) as streamed:
-        monitor.add_csv(bad[3:] + good[12])
-    assert str(streamed.value) == str(offline.value)
+    assert raised(lambda: monitor.add_csv(bad[3:] + good[12])) == raised(lambda: corvane.analyze_csv(before + bad, window_min=10))
     # The rows after the bad one and the windows they complete still arrive.
     windows = first + monitor.add_csv("".join(good[13:]))
     assert windows == list(corvane.analyze_csv(before + "".join(good[12:]), window_min=10).windows[:-1])
 
 
-def test_header_without_date_fails_the_first_call():
-    monitor = corvane.Monitor()
-    with pytest.raises(ValueError, match="^CSV is missing required Date column$"):
-        monitor.add_csv("Time,HR1\n2024-03-01 08:00:00,140\n")
-
-
-@pytest.mark.parametrize(
-    "options,message",
-    [({"window_min": 9}, "window_min must be between 10 and 30"), ({"channel": "HR4"}, "unsupported fetal channel: HR4")],
-)
-def test_options_checked_as_offline(options, message):
+@pytest.mark.parametrize("options, text, message", [
+    ({"window_min": 9}, None, "window_min must be between 10 and 30"), ({"channel": "HR4"}, None, "unsupported fetal channel: HR4"),
+    ({}, "Time,HR1\n2024-03-01 08:00:00,140\n", "CSV is missing required Date column"),
+])
+def test_options_and_header_checked_as_offline(options, text, message):
     with pytest.raises(ValueError, match=f"^{message}$"):
-        corvane.Monitor(**options)
+        corvane.Monitor(**options).add_csv(text)
 
 
 def test_row_far_in_the_future_is_refused_like_offline():
     text = "Date,HR1\n" + GOOD.format(0) + GOOD.format(1).replace("2024", "2999")
-    with pytest.raises(ValueError) as offline:
-        corvane.analyze_csv(text, window_min=10, step_sec=1)
     monitor = corvane.Monitor(window_min=10, step_sec=1)
-    with pytest.raises(ValueError) as streamed:
-        monitor.add_csv(text)
-    assert str(streamed.value) == str(offline.value)
+    assert raised(lambda: monitor.add_csv(text)) == raised(lambda: corvane.analyze_csv(text, window_min=10, step_sec=1))
     assert monitor.input.rows == 1 and monitor.add_csv(GOOD.format(2)) == []

@@ -13,9 +13,7 @@ import pytest
 import corvane._native as native
 from conftest import REPO_DIR
 
-CORPUS = pathlib.Path(
-    os.path.normpath(REPO_DIR / os.environ.get("CORVANE_REGRESSION", "../shared/regression/cases.jsonl.gz"))
-)
+CORPUS = pathlib.Path(os.path.normpath(REPO_DIR / os.environ.get("CORVANE_REGRESSION", "../shared/regression/cases.jsonl.gz")))
 
 
 def outcome(row):
@@ -29,7 +27,5 @@ def outcome(row):
 def test_every_corpus_case_gives_its_recorded_outcome():
     with gzip.open(CORPUS, "rt", encoding="utf-8") as lines:
         rows = [json.loads(line) for line in lines]
-    differing = [
-        row["id"] for row in rows if outcome(row) != {key: row[key] for key in ("report", "error") if key in row}
-    ]
+    differing = [row["id"] for row in rows if outcome(row) != {key: row[key] for key in ("report", "error") if key in row}]
     assert len(rows) >= 400 and differing == []

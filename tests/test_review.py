@@ -1,5 +1,6 @@
 """The interactive review page: its file, and the page in a real browser."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -19,51 +20,31 @@ ROLLING = {"window_min": 20, "step_sec": 300}
 MAX_PAGE_BYTES = 8 * 1024 * 1024
 
 
-@pytest.fixture(scope="module")
-def sample_page(sample_csv_path, tmp_path_factory):
-    text = read_text(sample_csv_path)
-    report = corvane.analyze_csv(text, **ROLLING)
-    path = tmp_path_factory.mktemp("review") / "review.html"
-    path.write_text(report.to_html(text, title="sample_40min.csv"), encoding="utf-8")
-    return report, path
-
-
-def test_ninety_minutes_at_4_hz_fit_in_8_mb():
+def test_ninety_minutes_at_4_hz_fit_in_8_mb_and_without_plotly_the_error_names_the_extra(monkeypatch):
     text = generate_csv(RecordingShape(minutes=90, seed=3))
-    page = corvane.analyze_csv(text, **ROLLING).to_html(text)
-    assert page.count('data-window="') == 15
-    assert len(page.encode("utf-8")) <= MAX_PAGE_BYTES
-
-
-def test_without_plotly_the_error_names_the_extra(sample_csv_path, monkeypatch, tmp_path):
+    report = corvane.analyze_csv(text, **ROLLING)
+    page = report.to_html(text)
+    assert page.count('data-window="') == 15 and len(page.encode("utf-8")) <= MAX_PAGE_BYTES
     monkeypatch.setitem(sys.modules, "plotly", None)
     monkeypatch.setitem(sys.modules, "plotly.offline", None)
-    report = corvane.analyze_csv(sample_csv_path)
     with pytest.raises(ImportError, match=r"^the review page needs plotly: install corvane\[review\]$"):
-        report.to_html(sample_csv_path)
+        report.to_html(text)
 
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
 def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
     request = tmp_path / "request.json"
-    request.write_text(
-        '{"episode_id": "e", "sent_at": "2024-05-01T10:00:00Z", "samples": ['
-        + ",".join(f'{{"t": "2024-05-01T09:{m:02d}:{s:02d}Z", "hr1": 140, "toco": 10}}' for m in range(12) for s in range(60))
-        + "]}",
-        encoding="utf-8",
-    )
+    samples = [{"t": f"2024-05-01T09:{m:02d}:{s:02d}Z", "hr1": 140, "toco": 10} for m in range(12) for s in range(60)]
+    request.write_text(json.dumps({"episode_id": "e", "sent_at": "s", "samples": samples}), encoding="utf-8")
     sources = [(sample_csv_path, 5), (request, 1)]
-    if test_batch.wfdb is not None:
+    if test_batch.HAVE_WFDB:
         write_wfdb(tmp_path, "record", generate_csv(RecordingShape(minutes=24, seed=4)))
         sources.append((tmp_path / "record.hea", 2))
     for source, windows in sources:
         out = tmp_path / "review.html"
-        result = subprocess.run(
-            [sys.executable, "-m", "corvane", "review", str(source), "-o", str(out)], capture_output=True, text=True
-        )
-        assert (result.returncode, result.stderr) == (0, "")
+        result = subprocess.run([sys.executable, "-m", "corvane", "review", str(source), "-o", str(out)], capture_output=True, text=True)
         page = out.read_text(encoding="utf-8")
-        assert page.count('data-window="') == windows and source.name in page
+        assert (result.returncode, result.stderr, page.count('data-window="'), source.name in page) == (0, "", windows, True)
 
 
 # --- in a real browser ---------------------------------------------------------
@@ -89,12 +70,14 @@ def browser():
     driver.quit()
 
 
-def test_the_page_works_offline_in_chromium(browser, sample_page, tmp_path):
+def test_the_page_works_offline_in_chromium(browser, sample_csv_path, tmp_path):
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
 
-    report, path = sample_page
-    browser.get(path.as_uri())
+    text = read_text(sample_csv_path)
+    report = corvane.analyze_csv(text, **ROLLING)
+    (tmp_path / "review.html").write_text(report.to_html(text, title="sample_40min.csv"), encoding="utf-8")
+    browser.get((tmp_path / "review.html").as_uri())
     WebDriverWait(browser, 30).until(lambda driver: driver.find_elements(By.CSS_SELECTOR, "#chart .main-svg"))
 
     windows = browser.find_elements(By.CSS_SELECTOR, "[data-window]")
