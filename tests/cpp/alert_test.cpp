@@ -32,18 +32,9 @@ struct AlertInput {
     Findings findings;
     double usable = 0.9;
     WindowFeatures features;
-
-    AlertInput& cat(Classification c) { category = c; return *this; }
-    AlertInput& why(Reasons r) { findings.reasons = r; return *this; }
-    AlertInput& risk(Risks h) { findings.high_risk = h; return *this; }
-    AlertInput& protect(Protection p) { findings.protective = p; return *this; }
-    AlertInput& f(double v) { usable = v; return *this; }
-    AlertInput& t(double v) { features.total_deceleration_seconds = v; return *this; }
-    AlertInput& prolong(std::uint64_t n) { features.prolonged_deceleration_count = n; return *this; }
-    AlertInput& deepest(double v) { features.deepest_deceleration_nadir_bpm = v; return *this; }
-
-    analysis::AlertDecision decide() const { return analysis::decide_alert(category, findings, features, usable); }
 };
+
+analysis::AlertDecision decide(const AlertInput& in) { return analysis::decide_alert(in.category, in.findings, in.features, in.usable); }
 
 // Keys of tests/data/cpp/alert-decisions.txt; a later key overrides an earlier.
 AlertInput alert_input(const std::string& text) {
@@ -51,14 +42,14 @@ AlertInput alert_input(const std::string& text) {
     for (const std::string& t : words(text)) {
         const auto eq = t.find('=');
         const std::string key = t.substr(0, eq), value = t.substr(eq + 1);
-        if (key == "cat") in.cat(from_name<Classification>(value));
-        else if (key == "why") in.why(set_of<Reason>(value));
-        else if (key == "risk") in.risk(set_of<HighRisk>(value));
-        else if (key == "protect") in.protect(set_of<Protective>(value));
-        else if (key == "f") in.f(num(value));
-        else if (key == "t") in.t(num(value));
-        else if (key == "prolong") in.prolong(static_cast<std::uint64_t>(num(value)));
-        else if (key == "deepest") in.deepest(num(value));
+        if (key == "cat") in.category = from_name<Classification>(value);
+        else if (key == "why") in.findings.reasons = set_of<Reason>(value);
+        else if (key == "risk") in.findings.high_risk = set_of<HighRisk>(value);
+        else if (key == "protect") in.findings.protective = set_of<Protective>(value);
+        else if (key == "f") in.usable = num(value);
+        else if (key == "t") in.features.total_deceleration_seconds = num(value);
+        else if (key == "prolong") in.features.prolonged_deceleration_count = static_cast<std::uint64_t>(num(value));
+        else if (key == "deepest") in.features.deepest_deceleration_nadir_bpm = num(value);
         else throw std::invalid_argument(t);
     }
     return in;
@@ -66,14 +57,14 @@ AlertInput alert_input(const std::string& text) {
 
 TEST(AlertDecision, FollowsTheDecisionList) {
     for (const auto& row : table("alert-decisions.txt")) {
-        const analysis::AlertDecision decision = alert_input(row[1]).decide();
+        const analysis::AlertDecision decision = decide(alert_input(row[1]));
         EXPECT_EQ(decision.level, from_name<AlertLevel>(row[2])) << row[0];
         EXPECT_EQ(decision.suppression, row[3] == "-" ? std::nullopt : std::optional(from_name<Suppression>(row[3]))) << row[0];
     }
 }
 
 // Whatever the inputs, a suppression comes only with the level that belongs to it, never with urgent_review, critical
-// or data_quality; and step 7.7 is never the one that decides.
+// or data_quality; and the protected-variable suppression is never the one that decides.
 TEST(AlertDecision, SuppressionMatchesItsLevel) {
     const std::vector<Risks> high_risk_sets = {
         {}, {H::marked_variability}, {H::severe_variable}, {H::deep_nadir}, {H::deceleration_burden, H::severe_variable},
@@ -97,10 +88,11 @@ TEST(AlertDecision, SuppressionMatchesItsLevel) {
                         for (double total : {30.0, 100.0, 150.0, 350.0})
                             for (std::uint64_t prolonged : {0u, 1u})
                                 for (std::optional<double> nadir : {std::optional<double>{}, std::optional<double>{65.0}, std::optional<double>{85.0}}) {
-                                    AlertInput in = AlertInput().cat(category).risk(high_risk).why(reasons).protect(protective)
-                                                        .f(usable).t(total).prolong(prolonged);
+                                    AlertInput in{category, {}, usable, {}};
+                                    in.findings.high_risk = high_risk, in.findings.reasons = reasons, in.findings.protective = protective;
+                                    in.features.total_deceleration_seconds = total, in.features.prolonged_deceleration_count = prolonged;
                                     in.features.deepest_deceleration_nadir_bpm = nadir;
-                                    const analysis::AlertDecision d = in.decide();
+                                    const analysis::AlertDecision d = decide(in);
                                     if (!d.suppression) continue;
                                     ++suppressed;
                                     ASSERT_EQ(d.level, *d.suppression == S::demoted_to_warning ? AlertLevel::warning : AlertLevel::none);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fhr_core/csv_input/number.hpp"
@@ -48,26 +49,13 @@ TEST(CsvReader, ReadsColumnsInAnyOrderAndCase) {
     EXPECT_FALSE(s.hr3.has_value());
 }
 
-TEST(CsvReader, AbsentValuesNeverFailTheImport) {
-    const InputData input = read_ok(
-        "Date,HR1,HR2,HR3,TOCO\n"
-        "2024-03-10 14:05:09,140,,abc\n"
-        "2024-03-10 14:05:10, 0 ,-1,nan,inf\n"
-        "2024-03-10 14:05:11,\"150\",1e400,  ,\n");
-    ASSERT_EQ(input.samples.size(), 3u);
-    const auto& a = input.samples[0];
-    EXPECT_EQ(a.hr1, 140.0);
-    EXPECT_FALSE(a.hr2 || a.hr3 || a.toco || a.hrm);
-    const auto& b = input.samples[1];
-    EXPECT_EQ(b.hr1, 0.0);
-    EXPECT_EQ(b.hr2, -1.0);
-    ASSERT_TRUE(b.hr3.has_value());
-    EXPECT_TRUE(std::isnan(*b.hr3));
-    EXPECT_EQ(b.toco, INFINITY);
-    const auto& c = input.samples[2];
-    EXPECT_FALSE(c.hr1.has_value());  // quotes are ordinary characters
-    EXPECT_EQ(c.hr2, INFINITY);
-    EXPECT_FALSE(c.hr3 || c.toco);
+// A short row leaves its last columns absent, and cells are trimmed (their spelling: tests/data/cpp/csv-numbers.txt).
+TEST(CsvReader, ShortRowsAndUnreadableCellsNeverFailTheImport) {
+    const InputData input = read_ok("Date,HR1,HR2,HR3,TOCO\n2024-03-10 14:05:09,140,,abc\n2024-03-10 14:05:10, 0 ,\"1\", \t,\n");
+    ASSERT_EQ(input.samples.size(), 2u);
+    const auto& [a, b] = std::tie(input.samples[0], input.samples[1]);
+    EXPECT_TRUE(a.hr1 == 140.0 && !a.hr2 && !a.hr3 && !a.toco && !a.hrm);
+    EXPECT_TRUE(b.hr1 == 0.0 && !b.hr2 && !b.hr3 && !b.toco);
 }
 
 TEST(CsvReader, LineEndingsBlankLinesAndRowNumbers) {
@@ -84,64 +72,22 @@ TEST(CsvReader, LineEndingsBlankLinesAndRowNumbers) {
     const auto bad = read_monitor_csv_str("Date,HR1\n2024-03-10 14:05:09,1\n\nxx,2\n");
     ASSERT_FALSE(bad.ok());
     EXPECT_EQ(bad.error(), "row 4 has invalid Date: timestamp is missing date/time separator: xx");
-    // A lone carriage return does not end a line: this text is one header cell.
-    const auto lone = read_monitor_csv_str("Date\r2024-03-10 14:05:09\r");
-    ASSERT_FALSE(lone.ok());
-    EXPECT_EQ(lone.error(), "CSV is missing required Date column");
-}
-
-struct ErrorCase {
-    const char* text;
-    const char* message;
-};
-
-TEST(CsvReader, Errors) {
-    const ErrorCase cases[] = {
-        {"", "CSV is empty; expected a header row"},
-        {"\n", "CSV is missing required Date column"},
-        {"HR1,TOCO\n2024-03-10 14:05:09,1\n", "CSV is missing required Date column"},
-        {"\xEF\xBB\xBF" "Date,HR1\n", "CSV is missing required Date column"},
-        {"Dates,HR1\n", "CSV is missing required Date column"},
-        {"HR1,Date\n140\n", "row 2 is missing Date"},
-        {"Date\n\n\n,\n", "row 4 has invalid Date: timestamp is missing date/time separator: "},
-        {"Date,HR1\n\"2024-03-10 14:05:09\",1\n",
-         "row 2 has invalid Date: invalid year in timestamp: \"2024-03-10 14:05:09\""},
-        {"Date\n2024-03-10 14:05:09\n2024-03-10 25:00:00\n",
-         "row 3 has invalid Date: timestamp component out of range: 2024-03-10 25:00:00"},
-    };
-    for (const ErrorCase& c : cases) {
-        const auto result = read_monitor_csv_str(c.text);
-        ASSERT_FALSE(result.ok()) << c.text;
-        EXPECT_EQ(result.error(), c.message) << c.text;
+    // A lone carriage return does not end a line, a byte order mark is part of the first header cell, and a header
+    // matches whole names.
+    for (const char* text : {"Date\r2024-03-10 14:05:09\r", "\xEF\xBB\xBF" "Date,HR1\n", "Dates,HR1\n"}) {
+        const auto result = read_monitor_csv_str(text);
+        EXPECT_EQ(result.ok() ? "<read>" : result.error(), "CSV is missing required Date column") << text;
     }
 }
 
-TEST(CsvReader, HeaderOnlyAndBlankLinesGiveNoSamples) {
-    EXPECT_TRUE(read_ok("Date,HR1").samples.empty());
-    EXPECT_TRUE(read_ok("Date,HR1\n\n  \n").samples.empty());
-}
-
-TEST(CsvReader, SortsStablyAndCountsDisorder) {
-    const InputData input = read_ok(
-        "Date,HR1\n"
-        "2024-03-10 10:00:02,1\n"
-        "2024-03-10 10:00:01,2\n"
-        "2024-03-10 10:00:01,3\n"
-        "2024-03-10 10:00:03,4\n");
-    EXPECT_EQ(input.out_of_order_rows, 1u);
-    EXPECT_EQ(input.duplicate_timestamps, 1u);
+// Rows of equal time keep their file order (the counts of disorder are properties of every report).
+TEST(CsvReader, SortsStably) {
+    const InputData input = read_ok("Date,HR1\n2024-03-10 10:00:02,1\n2024-03-10 10:00:01,2\n2024-03-10 10:00:01,3\n"
+                                    "2024-03-10 10:00:03,4\n");
     std::vector<double> order;
     for (const auto& s : input.samples) order.push_back(*s.hr1);
     EXPECT_EQ(order, (std::vector<double>{2, 3, 1, 4}));
-
-    // Each row is compared with its predecessor only: 5, 1, 2, 3 gives 1.
-    const InputData shuffled = read_ok(
-        "Date\n2024-03-10 10:00:05\n2024-03-10 10:00:01\n2024-03-10 10:00:02\n2024-03-10 10:00:03\n");
-    EXPECT_EQ(shuffled.out_of_order_rows, 1u);
-    // Three rows sharing a time are two duplicate pairs.
-    const InputData triple = read_ok("Date\n1970-01-01 00:00:00\n1970-01-01 00:00:00\n1970-01-01T00:00:00Z\n");
-    EXPECT_EQ(triple.duplicate_timestamps, 2u);
-    EXPECT_EQ(triple.samples[2].timestamp, "1970-01-01T00:00:00Z");  // kept as written
+    EXPECT_EQ(std::tuple(input.out_of_order_rows, input.duplicate_timestamps), std::tuple(1u, 1u));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -21,15 +22,11 @@ using namespace detail;
 
 constexpr std::string_view kPrefix = "invalid analysis request JSON: ";
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot open " << path;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+// A file of tests/data.
+std::string read_file(const char* name) {
+    std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-std::string data_path(const char* name) { return std::string(CORVANE_SOURCE_DIR) + "/tests/data/" + name; }
 
 // ---------------------------------------------------------------------------
 // Every case of tests/data/json-error-cases.jsonl.
@@ -43,7 +40,7 @@ struct ErrorCase {
 // A line is {"input": "…", "expected": "…" or null}; the strings are decoded with the reader's own string scanner.
 std::vector<ErrorCase> load_error_cases() {
     std::vector<ErrorCase> cases;
-    std::istringstream lines(read_file(data_path("json-error-cases.jsonl")));
+    std::istringstream lines(read_file("json-error-cases.jsonl"));
     std::string line;
     std::string scratch;
     for (std::size_t number = 1; std::getline(lines, line); ++number) {
@@ -65,23 +62,15 @@ std::vector<ErrorCase> load_error_cases() {
 
 TEST(JsonRequestErrors, EveryCaseOfTheTable) {
     const auto cases = load_error_cases();
-    ASSERT_EQ(cases.size(), 423u);
-    std::size_t failures = 0;
+    ASSERT_EQ(cases.size(), 434u);
     for (const auto& c : cases) {
         const auto result = read_analysis_request_json(c.input);
         if (c.expected) {
-            const std::string want = std::string(kPrefix) + *c.expected;
-            const std::string got = result.ok() ? std::string("<accepted>") : result.error();
-            if (got != want) ++failures;
-            EXPECT_EQ(got, want) << "case line " << c.line << " input: " << c.input;
+            EXPECT_EQ(result.ok() ? "<accepted>" : result.error(), std::string(kPrefix) + *c.expected) << "line " << c.line;
         } else {
-            const bool json_ok = result.ok() || result.error().rfind(kPrefix, 0) != 0;
-            if (!json_ok) ++failures;
-            EXPECT_TRUE(json_ok) << "case line " << c.line << " input: " << c.input
-                                 << "\n got: " << result.error();
+            EXPECT_TRUE(result.ok() || result.error().rfind(kPrefix, 0) != 0) << "line " << c.line << ": " << result.error();
         }
     }
-    EXPECT_EQ(failures, 0u);
 }
 
 // ---------------------------------------------------------------------------
@@ -127,23 +116,14 @@ TEST(JsonRequestRead, ValuesAreCopiedExactly) {
 }
 
 TEST(JsonRequestRead, TimestampsAreNormalisedAndSorted) {
-    auto request = read_ok(request_with_samples(
+    const auto request = read_ok(request_with_samples(
         R"({"t":" 2024-03-10T14:05:09.250Z\u00a0"},{"t":"2024-03-10T14:05:10+01:00"},{"t":"2024-03-10 14:05:11"})"));
     ASSERT_EQ(request.input.samples.size(), 3u);
-    // Sorted by time: +01:00 is an hour earlier.
+    // Sorted by time (+01:00 is an hour earlier) as CSV rows are: the shared sort is pinned by the CSV reader's tests.
     EXPECT_EQ(request.input.samples[0].timestamp, "2024-03-10 14:05:10+01:00");
     EXPECT_EQ(request.input.samples[1].timestamp, "2024-03-10 14:05:09.250");
     EXPECT_EQ(request.input.samples[1].timestamp_ms, 1710079509250);
     EXPECT_EQ(request.input.out_of_order_rows, 1u);
-    // Stable, counting each row against its predecessor only.
-    request = read_ok(request_with_samples(
-        R"({"t":"2024-01-01 10:00:02","hr1":2},{"t":"2024-01-01 10:00:01","hr1":1.1},)"
-        R"({"t":"2024-01-01 10:00:01","hr1":1.2},{"t":"2024-01-01 10:00:03","hr1":3},{"t":"2024-01-01 10:00:00"})"));
-    EXPECT_EQ(request.input.out_of_order_rows, 2u);
-    EXPECT_EQ(request.input.duplicate_timestamps, 1u);
-    std::vector<std::optional<double>> order;
-    for (const auto& sample : request.input.samples) order.emplace_back(sample.hr1);
-    EXPECT_EQ(order, (std::vector<std::optional<double>>{std::nullopt, 1.1, 1.2, 2.0, 3.0}));
 }
 
 TEST(JsonRequestRead, OptionsObjectArrayAndUnknownForms) {
@@ -177,34 +157,6 @@ TEST(JsonRequestRead, OptionsObjectArrayAndUnknownForms) {
     EXPECT_EQ(request.config.gestational_age_weeks, 38);
 }
 
-// ---------------------------------------------------------------------------
-// Validation after the JSON layer.
-
-TEST(JsonRequestValidation, MessagesAndOrder) {
-    const std::string ok_sample = R"({"t":"2024-01-01 10:00:00"})";
-    const std::string range = "analysis_options.max_analysis_minutes must be between 10 and 30";
-    const std::pair<std::string, std::string> cases[] = {
-        {R"({"episode_id":" \u3000","sent_at":"","samples":[{"t":"bad"}]})", "analysis request episode_id must not be empty"},
-        {R"({"episode_id":"e","sent_at":"\t\n","samples":[{"t":"bad"}]})", "analysis request sent_at must not be empty"},
-        {R"({"episode_id":"e","sent_at":"s","samples":[],"analysis_options":{"fetal_channel":"hr4"}})",
-         "analysis request samples must not be empty"},
-        {request_with_samples(ok_sample, R"(,"analysis_options":{"fetal_channel":"hr4","max_analysis_minutes":5})"),
-         "unsupported fetal channel: HR4"},
-        {request_with_samples(ok_sample, R"(,"analysis_options":{"fetal_channel":""})"), "unsupported fetal channel: "},
-        {request_with_samples(ok_sample, R"(,"analysis_options":{"max_analysis_minutes":9})"), range},
-        {request_with_samples(ok_sample, R"(,"analysis_options":{"max_analysis_minutes":31})"), range},
-        {request_with_samples(ok_sample + R"(,{"t":" 2024-01-01 10:00:00"},{"t":"later"})",
-                              R"(,"analysis_options":{"max_analysis_minutes":0})"), range},
-    };
-    for (const auto& [text, message] : cases) EXPECT_EQ(read_error(text), message) << text;
-    // An invalid t names its sample and quotes t untrimmed.
-    const std::string message = read_error(request_with_samples(ok_sample + R"(,{"t":"2024-13-01 10:00:00"})"));
-    EXPECT_EQ(message.rfind("sample 2 has invalid t: ", 0), 0u) << message;
-    const std::string padded = read_error(request_with_samples(R"({"t":" nope "})"));
-    EXPECT_EQ(padded.rfind("sample 1 has invalid t: ", 0), 0u) << padded;
-    EXPECT_NE(padded.find(" nope "), std::string::npos) << padded;
-}
-
 // Million-deep unknown values are read without recursion (the hostile-input tests run them at the top level):
 // inside a sample too, and an error at the innermost level still names its position.
 TEST(JsonRequestLimits, MillionDeepUnknownValues) {
@@ -231,32 +183,8 @@ TEST(JsonRequestErrors, RawSurrogateLeads) {
 // ---------------------------------------------------------------------------
 // Message helpers.
 
-TEST(JsonErrors, FloatDisplay) {
-    const std::vector<std::pair<double, std::string>> cases = {
-        {10.0, "10.0"}, {-0.0, "-0.0"}, {0.0, "0.0"}, {1500.0, "1500.0"}, {1e15, "1000000000000000.0"}, {1e16, "1e+16"},
-        {1e20, "1e+20"}, {18446744073709551616.0, "1.8446744073709552e+19"}, {0.00001, "0.00001"}, {0.000025, "0.000025"},
-        {0.000001, "1e-6"}, {1.25e-7, "1.25e-7"}, {123.456, "123.456"}, {123456789.125, "123456789.125"},
-        {std::numeric_limits<double>::denorm_min(), "5e-324"}, {2140861202475095.25, "2140861202475095.2"},
-        {std::ldexp(1.0, -1017), "7.120236347223045e-307"}, {-1.5, "-1.5"},
-        {std::numeric_limits<double>::max(), "1.7976931348623157e+308"}};
-    for (const auto& [value, text] : cases) EXPECT_EQ(format_float(value), text) << text;
-}
-
-TEST(JsonErrors, LineAndColumn) {
-    EXPECT_EQ(with_position("", "m", 0), "m at line 1 column 0");
-    EXPECT_EQ(with_position("ab\ncd", "m", 3), "m at line 2 column 0");
-    EXPECT_EQ(with_position("ab\ncd", "m", 5), "m at line 2 column 2");
-    EXPECT_EQ(with_position("\r\n\r\n", "m", 4), "m at line 3 column 0");
-}
-
-TEST(JsonErrors, QuotedStrings) {
-    std::string out;
-    append_quoted(out, std::string("a\"b\\c\n\r\t\0x", 10) + "\x1b\x7f\xc2\xa0\xc3\xa9\xf0\x9f\x98\x80");
-    EXPECT_EQ(out, "\"a\\\"b\\\\c\\n\\r\\t\\0x\\u{1b}\\u{7f}\\u{a0}\xc3\xa9\xf0\x9f\x98\x80\"");
-}
-
 TEST(JsonErrors, EscapeTableMatchesTheDataFile) {
-    std::istringstream lines(read_file(data_path("json-error-escapes.txt")));
+    std::istringstream lines(read_file("json-error-escapes.txt"));
     std::string line;
     std::uint32_t next = 0;  // first code point not yet checked
     std::size_t ranges = 0;

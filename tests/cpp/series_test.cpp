@@ -137,40 +137,16 @@ TEST(SecondSeriesClosest, Table) {
     }
 }
 
-// The segments of a window, pinned at the ends of the instant range.
-TEST(WindowSpansTable, SegmentsAndFlags) {
-    struct Case {
-        std::int64_t start, end;
-        std::uint64_t length;
-        std::int64_t from_10, from_20;
-        Span previous;
-        bool at_least_10, at_least_20, at_least_30;
-    };
-    constexpr std::int64_t kM = 60'000;
-    const Case cases[] = {
-        {0, 30 * kM, 30 * kM, 20 * kM, 10 * kM, {10 * kM, 20 * kM}, true, true, true},
-        {0, 30 * kM - 1, 30 * kM - 1, 20 * kM - 1, 10 * kM - 1, {10 * kM - 1, 20 * kM - 1}, true, true, false},
-        {0, 20 * kM, 20 * kM, 10 * kM, 0, {0, 10 * kM}, true, true, false},
-        {0, 20 * kM - 1, 20 * kM - 1, 10 * kM - 1, 0, {-1, 10 * kM - 1}, true, false, false},
-        {0, 10 * kM, 10 * kM, 0, 0, {-10 * kM, 0}, true, false, false},
-        {0, 10 * kM - 1, 10 * kM - 1, 0, 0, {-10 * kM - 1, -1}, false, false, false},
-        {600'000, 0, 0, 600'000, 600'000, {-20 * kM, -10 * kM}, false, false, false},
-        {kMin, kMin + 5, 5, kMin, kMin, {kMin, kMin}, false, false, false},
-        {kMax - 1, kMax, 1, kMax - 1, kMax - 1, {kMax - 20 * kM, kMax - 10 * kM}, false, false, false},
-        {kMin, kMax, std::numeric_limits<std::uint64_t>::max(), kMax - 10 * kM, kMax - 20 * kM, {kMax - 20 * kM, kMax - 10 * kM}, true, true, true},
-        {kMax, kMin, 0, kMax, kMax, {kMin, kMin}, false, false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.start) + " " + std::to_string(c.end));
-        const WindowSpans s = window_spans(c.start, c.end);
-        EXPECT_EQ(s.length_ms, c.length);
-        EXPECT_EQ(s.current_10_min.from_ms, c.from_10);
-        EXPECT_EQ(s.current_20_min.from_ms, c.from_20);
-        EXPECT_EQ(s.current_10_min.to_ms, c.end);
-        EXPECT_EQ(s.previous_10_min.from_ms, c.previous.from_ms);
-        EXPECT_EQ(s.previous_10_min.to_ms, c.previous.to_ms);
-        EXPECT_EQ(std::tuple(s.at_least_10_min, s.at_least_20_min, s.at_least_30_min),
-                  std::tuple(c.at_least_10, c.at_least_20, c.at_least_30));
+TEST(WindowSpans, SegmentsAndFlags) {
+    for (const auto& row : table("series-spans.txt")) {
+        SCOPED_TRACE(row[0] + " " + row[1]);
+        const WindowSpans s = window_spans(integer(row[0]), integer(row[1]));
+        EXPECT_EQ(std::to_string(s.length_ms), row[2]);
+        EXPECT_EQ(std::tuple(s.current_10_min.from_ms, s.current_20_min.from_ms, s.current_10_min.to_ms),
+                  std::tuple(integer(row[3]), integer(row[4]), integer(row[1])));
+        EXPECT_EQ(std::to_string(s.previous_10_min.from_ms) + " " + std::to_string(s.previous_10_min.to_ms), row[5]);
+        EXPECT_EQ(std::to_string(s.at_least_10_min) + " " + std::to_string(s.at_least_20_min) + " " +
+                      std::to_string(s.at_least_30_min), row[6]);
     }
 }
 

@@ -190,18 +190,6 @@ FindingSet<E> set_of(const std::string& names) {
 }  // namespace fhr_core::analysis::testing_support
 
 
-namespace fhr_core {
-
-// Failure messages show a set of findings as its phrases.
-template <class Finding>
-void PrintTo(const FindingSet<Finding>& set, std::ostream* os) {
-    *os << '{';
-    set.for_each([os](Finding f) { *os << " \"" << phrase(f) << '"'; });
-    *os << " }";
-}
-
-}  // namespace fhr_core
-
 namespace judging_test {
 
 using namespace fhr_core;
