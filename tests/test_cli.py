@@ -33,13 +33,19 @@ def run_main(capsys, *args):
     return status, captured.out, captured.err
 
 
-def test_options_reach_the_analysis_and_output_goes_to_a_file(sample_csv_path, tmp_path):
+def test_options_reach_the_analysis_in_each_format_and_output_goes_to_a_file(capsys, sample_csv_path, tmp_path):
     out = tmp_path / "report.json"
     result = run("analyze", str(sample_csv_path), *ROLLING, "--ga-weeks", "31", "--channel", "hr1", "--last-only", "-o", str(out))
     assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
-    expected = corvane.analyze_csv_string(read_text(sample_csv_path), channel="hr1", ga_weeks=31, window_min=20,
-                                          step_sec=300, last_only=True)
+    text = read_text(sample_csv_path)
+    expected = corvane.analyze_csv_string(text, channel="hr1", ga_weeks=31, window_min=20, step_sec=300, last_only=True)
     assert out.read_text(encoding="utf-8") == expected and len(json.loads(expected)["windows"]) == 1
+    _, summary, _ = run_main(capsys, "summary", sample_csv_path, *ROLLING)
+    assert run_main(capsys, "analyze", sample_csv_path, *ROLLING, "--format", "summary")[1] == summary
+    assert run_main(capsys, "analyze", sample_csv_path, *ROLLING, "--format", "json")[1] == corvane.analyze_csv_string(
+        text, window_min=20, step_sec=300)
+    assert run_main(capsys, "summary", sample_csv_path, *ROLLING, "-o", tmp_path / "s.txt")[:2] == (0, "")
+    assert (tmp_path / "s.txt").read_text(encoding="utf-8") == summary and len(summary.splitlines()) == 6
 
 
 def test_json_requests_by_extension_flag_or_first_character(tmp_path):
@@ -115,15 +121,6 @@ def test_summary_has_a_header_and_one_line_per_window_with_the_report_values(cap
         assert [int(value) for value in fields[6:12]] == [len(window["acceleration_events"])] + [kinds.count(k) for k in KINDS]
         assert float(fields[12]) == pytest.approx(window["contractions_per_10_min"], abs=0.05)
         assert float(fields[13]) == pytest.approx(100 * window["data_quality"]["fetal_usable_ratio"], abs=0.05)
-
-
-def test_analyze_format_and_summary_to_a_file(capsys, sample_csv_path, tmp_path):
-    _, summary, _ = run_main(capsys, "summary", sample_csv_path, *ROLLING)
-    assert run_main(capsys, "analyze", sample_csv_path, *ROLLING, "--format", "summary")[1] == summary
-    expected = corvane.analyze_csv_string(read_text(sample_csv_path), window_min=20, step_sec=300)
-    assert run_main(capsys, "analyze", sample_csv_path, *ROLLING, "--format", "json")[1] == expected
-    assert run_main(capsys, "summary", sample_csv_path, *ROLLING, "-o", tmp_path / "s.txt")[:2] == (0, "")
-    assert (tmp_path / "s.txt").read_text(encoding="utf-8") == summary and len(summary.splitlines()) == 6
 
 
 def test_plot_writes_the_picture_of_a_recording_or_of_one_window_of_a_request(capsys, tmp_path, sample_csv_path):

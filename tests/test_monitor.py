@@ -1,18 +1,16 @@
 """corvane.Monitor: windows streamed in pieces equal the whole-text analysis."""
 
-import os
 import random
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import corvane
+from conftest import examples
 from corvane.synthetic import RecordingShape, generate_csv
 
-SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
-PROFILE = settings(derandomize=True, database=None, deadline=None, max_examples=6 if SANITIZED else 25,
-                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+PROFILE = examples(25)
 
 
 def perturbed(text, rng, swaps, duplicates, gap_rows=0):

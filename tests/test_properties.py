@@ -9,28 +9,16 @@ with deliberate oddities rather than a handful of random rows.
 import datetime as dt
 import json
 import math
-import os
 import random
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import corvane
 from corvane.synthetic import RecordingShape, generate_rows
+from conftest import examples
 from report_checks import check_report
-
-SANITIZED = os.environ.get("CORVANE_SANITIZED") == "1"
-
-# Reproducible in CI: derandomized, no example database, no deadline; the sanitized
-# build runs a quarter of the examples.
-PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=True,
-                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-
-
-def examples(n):
-    return settings(PROFILE, max_examples=max(3, n // 4) if SANITIZED else n)
-
 
 EPOCH = dt.datetime(1970, 1, 1)
 AWKWARD = [0.0, -1.0, -0.0, math.nan, math.inf, -math.inf, 1e308, 29.99, 30.0, 240.0, 240.01, 300.0, 300.5, None, "abc"]

@@ -1,11 +1,9 @@
 """The typed Python API: analyze_csv / analyze_json, Report, its frames and its recording events."""
 
-import ast
 import codecs
 import dataclasses
 import functools
 import datetime as dt
-import graphlib
 import inspect
 import io
 import json
@@ -94,19 +92,13 @@ def test_files_are_read_without_byte_order_mark_and_with_their_line_endings(tmp_
     assert {read_source(s) for s in (path, str(path), io.BytesIO(data), io.StringIO("\ufeff" + CRLF_ROWS))} == {CRLF_ROWS}
 
 
-@pytest.mark.parametrize("source, kwargs, error, message", [
-    (b"Date,HR1\n", {}, TypeError, None), (42, {}, TypeError, None), (None, {}, TypeError, None),
-    (pathlib.Path("/nonexistent/recording.csv"), {}, FileNotFoundError, None),
-    ("recordng.csv", {}, FileNotFoundError, None), ("data/recording", {}, FileNotFoundError, None),
-    (io.BytesIO(b"PK\x03\x04"), {}, ValueError, None), (TWO_ROWS, {"channel": "hr4"}, ValueError, "unsupported fetal channel: HR4"),
-    (HEADER_ONLY, {"ga_weeks": 300}, OverflowError, "out of range integral type conversion attempted"),
-    ("{}", {"json": True}, ValueError, "invalid analysis request JSON: missing field `episode_id` at line 1 column 2"),
+@pytest.mark.parametrize("source, error", [  # the native errors: tests/data/native-calls.jsonl
+    (b"Date,HR1\n", TypeError), (42, TypeError), (None, TypeError), (pathlib.Path("/nonexistent/recording.csv"), FileNotFoundError),
+    ("recordng.csv", FileNotFoundError), ("data/recording", FileNotFoundError), (io.BytesIO(b"PK\x03\x04"), ValueError),
 ])
-def test_unusable_sources_and_native_errors(source, kwargs, error, message):
-    call = corvane.analyze_json if kwargs.pop("json", False) else corvane.analyze_csv
-    with pytest.raises(error) as raised:
-        call(source, **kwargs)
-    assert message is None or str(raised.value) == message
+def test_unusable_sources(source, error):
+    with pytest.raises(error):
+        corvane.analyze_csv(source)
 
 
 # Texts changed from a golden report ("set" and "pop" name keys by dotted path), and
@@ -176,16 +168,6 @@ def test_frames_have_one_row_per_window_and_per_event_with_the_report_values(cas
     assert next(rows, None) is None
 
 
-@pytest.mark.parametrize("text, start_time", [
-    ("Date,HR1\n2024-03-10T14:05:09+02:00,140\n", "2024-03-10 12:05:09"),
-    ("Date,HR1\n2024-03-10 14:05:09.250Z,140\n", "2024-03-10 14:05:09.250"),
-    ("Date,HR1\n2024-03-10 14:05:09-05:30,140\n", "2024-03-10 19:35:09"),
-])
-def test_frame_times_are_utc(text, start_time):
-    pandas = pytest.importorskip("pandas")
-    assert corvane.analyze_csv(text).windows_frame().loc[0, "window_start_time"] == pandas.Timestamp(start_time, tz="UTC")
-
-
 def test_frames_of_a_report_without_windows_and_without_pandas(monkeypatch):
     pytest.importorskip("pandas")
     report = corvane.analyze_csv(HEADER_ONLY)
@@ -207,25 +189,6 @@ def test_typed_options_are_the_native_ones_and_the_reference_page_is_generated()
     assert all(typed[n].default == native[n].default and typed[n].kind is typed[n].KEYWORD_ONLY for n in list(native)[1:])
     render = runpy.run_path(str(REPO_DIR / "docs" / "make_report_reference.py"))["render"]
     assert (REPO_DIR / "docs" / "report-reference.md").read_text(encoding="utf-8") == render(), "run docs/make_report_reference.py"
-
-
-def test_the_package_has_no_import_circle():
-    """Function-local imports count; imports made only for type checkers do not."""
-    package = pathlib.Path(corvane.__file__).resolve().parent
-    modules = {".".join(["corvane", *p.relative_to(package).with_suffix("").parts]).removesuffix(".__init__"): p
-               for p in [*package.rglob("*.py"), *package.rglob("*.pyi")]}  # the compiled module by its stub
-    graph = {}
-    for name, path in modules.items():
-        tree = ast.parse(path.read_text(encoding="utf-8"))
-        for node in [n for n in ast.walk(tree) if isinstance(n, ast.If) and ast.unparse(n.test) == "TYPE_CHECKING"]:
-            node.body = []
-        imports = [n for n in ast.walk(tree) if isinstance(n, (ast.Import, ast.ImportFrom))]
-        assert all(getattr(n, "level", 0) == 0 for n in imports), f"relative import in {path}"
-        found = {a.name if isinstance(n, ast.Import) else f"{n.module}.{a.name}" if f"{n.module}.{a.name}" in modules else n.module
-                 for n in imports for a in n.names}
-        graph[name] = found & modules.keys()
-    assert "corvane.report" in graph["corvane._cli.analysis"]
-    graphlib.TopologicalSorter(graph).prepare()  # raises CycleError naming the circle
 
 
 # --- recording events: one event however many windows reported it ----------------

@@ -12,25 +12,13 @@ with warnings.catch_warnings():
 np = pytest.importorskip("numpy")
 
 import corvane
-from conftest import data_rows
+from conftest import data_rows, write_record, write_wfdb
 from corvane.synthetic import RecordingShape, generate_csv
 from corvane._cli.main import main
 from corvane.wfdb_input import analyze_wfdb, format_value, read_wfdb
 
 # wfdb's own use of pandas warns on every header it writes or reads.
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
-
-# The format-16 digital value WFDB reserves for an invalid sample.
-INVALID = -32768
-
-
-def write_record(folder, name, signals, digital, fs=4, gains=None, baselines=None, **header):
-    """A format-16 record of `digital` rows (one column per signal name)."""
-    n = len(signals)
-    wfdb.wrsamp(name, fs=fs, units=["bpm"] * n, sig_name=list(signals), d_signal=np.array(digital, dtype=np.int32).reshape(-1, n),
-                fmt=["16"] * n, adc_gain=list(gains or [100] * n), baseline=list(baselines or [0] * n), write_dir=str(folder), **header)
-    return folder / name
-
 
 @pytest.mark.parametrize("value, text", [
     (150.5, "150.5"), (151.25, "151.25"), (7.0, "7"), (0.0, "0"), (-0.0, "-0"), (-3.75, "-3.75"), (0.1 + 0.2, "0.30000000000000004"),
@@ -86,10 +74,9 @@ def test_command_line_reads_records_and_names_a_missing_sample_file(tmp_path, ca
                                    RecordingShape(minutes=26, seed=9, start="2024-06-30 23:50:00", dropout_share=0.05)])
 def test_record_written_from_a_recording_reads_back_byte_for_byte(tmp_path, shape):
     text = generate_csv(shape)
-    header, *rows = [line.split(",") for line in text.splitlines()]
+    header = text.split("\n", 1)[0].split(",")[1:]
     names = {"HR1": "FHR", "HR2": "FHR2", "HRM": "MHR", "TOCO": "UC"}
-    digital = [[INVALID if cell == "" else int(round(float(cell) * 100)) for cell in row[1:]] for row in rows]
-    record = write_record(tmp_path, "synthetic", [names[c] for c in header[1:]], digital)
+    record = write_wfdb(tmp_path, "synthetic", text, columns=range(1, len(header) + 1), signals=[names[c] for c in header])
     assert read_wfdb(record, start=shape.start) == text
     for options in ({}, {"window_min": 20, "step_sec": 300}, {"window_min": 10, "last_only": True, "ga_weeks": 31}):
         assert analyze_wfdb(record, start=shape.start, **options).text == corvane.analyze_csv_string(text, **options)
