@@ -179,9 +179,6 @@ def test_frames_of_a_report_without_windows_and_without_pandas(monkeypatch):
             method()
 
 
-# --- the package -----------------------------------------------------------------
-
-
 def test_typed_options_are_the_native_ones_and_the_reference_page_is_generated():
     native = inspect.signature(_native.analyze_csv_string).parameters
     typed = inspect.signature(corvane.analyze_csv).parameters

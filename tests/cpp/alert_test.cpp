@@ -24,8 +24,6 @@ using Reasons = FindingSet<Reason>;
 using Risks = FindingSet<HighRisk>;
 using Protection = FindingSet<Protective>;
 
-// ----------------------------------------------------------------- decision
-
 // What the decision reads of a window.
 struct AlertInput {
     Classification category = Classification::category_ii;

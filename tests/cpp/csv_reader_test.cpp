@@ -25,7 +25,7 @@ TEST(CsvNumber, FollowsTheCellGrammar) {
         const auto value = parse_value_cell(cell);
         const auto expected = opt(row[1]);
         ASSERT_EQ(value.has_value(), expected.has_value()) << "'" << cell << "'";
-        if (value) EXPECT_TRUE(*value == *expected || (std::isnan(*value) && std::isnan(*expected))) << cell;
+        if (value) { EXPECT_TRUE(*value == *expected || (std::isnan(*value) && std::isnan(*expected))) << cell; }
     }
 }
 

@@ -28,9 +28,6 @@ std::string read_file(const char* name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// ---------------------------------------------------------------------------
-// Every case of tests/data/json-error-cases.jsonl.
-
 struct ErrorCase {
     std::size_t line = 0;
     std::string input;
@@ -73,9 +70,6 @@ TEST(JsonRequestErrors, EveryCaseOfTheTable) {
     }
 }
 
-// ---------------------------------------------------------------------------
-// Successful requests.
-
 std::string request_with_samples(const std::string& samples, const std::string& extra = "") {
     return R"({"episode_id":"ep","sent_at":"2024-05-01T10:00:00Z","samples":[)" + samples + "]" + extra + "}";
 }
@@ -109,10 +103,6 @@ TEST(JsonRequestRead, ValuesAreCopiedExactly) {
     EXPECT_TRUE(b.hr2 == 0.0 && std::signbit(*b.hr2));
     EXPECT_TRUE(c.hr1 == 0.0 && c.hrm == 0.0 && std::signbit(*c.hr3));
     EXPECT_DOUBLE_EQ(*c.hr2, 11.111111111111111);
-    EXPECT_EQ(request.config.fetal_channel, FetalChannel::HR1);
-    EXPECT_FALSE(request.config.gestational_age_weeks || request.config.window_minutes);
-    EXPECT_EQ(request.config.step_seconds, 60u);
-    EXPECT_EQ(request.input.out_of_order_rows + request.input.duplicate_timestamps, 0u);
 }
 
 TEST(JsonRequestRead, TimestampsAreNormalisedAndSorted) {
@@ -180,9 +170,7 @@ TEST(JsonRequestErrors, RawSurrogateLeads) {
     EXPECT_EQ(read_error("{\"a\":\"\xed\x9f\xbf\\u0041\"}"s), std::string(kPrefix) + "missing field `episode_id` at line 1 column 17");
 }
 
-// ---------------------------------------------------------------------------
-// Message helpers.
-
+// The code points error messages escape.
 TEST(JsonErrors, EscapeTableMatchesTheDataFile) {
     std::istringstream lines(read_file("json-error-escapes.txt"));
     std::string line;

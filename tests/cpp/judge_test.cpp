@@ -67,8 +67,6 @@ TEST(Judging, CategoryIiiDiagnostics) {
     }
 }
 
-// ---------------------------------------------------------------- look-backs
-
 // Rows of tests/data/cpp/judge-lookbacks.txt, analysed as a whole window of one row a second from kStartMs.
 TEST(LookBack, PersistentMinimalAndChangeToTachycardia) {
     for (const auto& row : table("judge-lookbacks.txt")) {

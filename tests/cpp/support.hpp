@@ -134,8 +134,6 @@ struct NamedSeries {
     Span whole() const { return Span{series.front().timestamp_ms, series.back().timestamp_ms}; }
 };
 
-// ------------------------------------------------------------------- judging
-
 // The names of the findings and report values, as the tables write them.
 template <class E>
 std::string_view name_in(std::initializer_list<std::string_view> names, E value) {
