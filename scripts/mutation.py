@@ -126,7 +126,7 @@ class Worker:
         for relpath in files:
             target = self.tree / relpath
             target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(REPO / relpath, target)
+            shutil.copyfile(REPO / relpath, target)  # fresh mtimes: the build must see every file as changed
         subprocess.run(["cmake", "-S", str(self.tree), "-B", str(self.build), "-G", "Ninja",
                         "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
                         "-DCORVANE_BUILD_TESTS=ON", "-DCORVANE_BUILD_MODULE=ON",
@@ -149,7 +149,7 @@ class Worker:
 
     def restore(self) -> None:
         if self.current:
-            shutil.copy2(REPO / self.current, self.tree / self.current)
+            shutil.copyfile(REPO / self.current, self.tree / self.current)
             self.current = None
 
     def run(self, relpath: str, mutant: pathlib.Path, original_objects: dict, timeouts: dict) -> str:
