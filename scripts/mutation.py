@@ -100,6 +100,16 @@ def sample() -> list[tuple[str, pathlib.Path]]:
         return [item for picked in pool.map(pick, files) for item in picked]
 
 
+def fingerprint() -> str:
+    """The state of everything a mutant's outcome depends on: the sources and the fast suites."""
+    files = subprocess.run(["git", "ls-files", "CMakeLists.txt", "src", "tests", "python"], cwd=REPO, check=True,
+                           capture_output=True, text=True).stdout.split()
+    digest = hashlib.sha256()
+    for relpath in files:
+        digest.update(relpath.encode() + b"\0" + (REPO / relpath).read_bytes())
+    return digest.hexdigest()[:16]
+
+
 def changed_line(relpath: str, mutant: pathlib.Path) -> str:
     original = (REPO / relpath).read_text().splitlines()
     mutated = mutant.read_text().splitlines()
@@ -120,13 +130,13 @@ class Worker:
         self.current: str | None = None
 
     def prepare(self) -> None:
-        shutil.rmtree(self.tree, ignore_errors=True)
         files = subprocess.run(["git", "ls-files", "CMakeLists.txt", "src", "tests/cpp", "tests/data"], cwd=REPO,
                                check=True, capture_output=True, text=True).stdout.split()
         for relpath in files:
             target = self.tree / relpath
             target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copyfile(REPO / relpath, target)  # fresh mtimes: the build must see every file as changed
+            if not target.exists() or target.read_bytes() != (REPO / relpath).read_bytes():
+                shutil.copyfile(REPO / relpath, target)  # a fresh mtime, so the build sees the change
         subprocess.run(["cmake", "-S", str(self.tree), "-B", str(self.build), "-G", "Ninja",
                         "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
                         "-DCORVANE_BUILD_TESTS=ON", "-DCORVANE_BUILD_MODULE=ON",
@@ -140,8 +150,8 @@ class Worker:
         module = next(self.build.glob("_native*.so"))
         (self.package / module.name).symlink_to(module)
 
-    def compile(self) -> bool:
-        return subprocess.run(["ninja", "-C", str(self.build), "-j1"], capture_output=True).returncode == 0
+    def compile(self, target: str = "all") -> bool:
+        return subprocess.run(["ninja", "-C", str(self.build), "-j1", target], capture_output=True).returncode == 0
 
     def object_file(self, relpath: str) -> pathlib.Path | None:
         found = list(self.build.glob(f"CMakeFiles/fhr_core.dir/{relpath}.o"))
@@ -157,12 +167,14 @@ class Worker:
             self.restore()
         self.current = relpath
         shutil.copyfile(mutant, self.tree / relpath)
-        if not self.compile():
+        if not self.compile("_native"):
             return "not built"
         obj = self.object_file(relpath)
         if obj and original_objects.get(relpath) == hashlib.sha256(obj.read_bytes()).hexdigest():
             return "equivalent (same object code)"
         for name, command in self.suites():
+            if name == "unit tests" and not self.compile("fhr_core_tests"):
+                return "not built"
             try:
                 result = subprocess.run(command, cwd=REPO / "tests", capture_output=True,
                                         timeout=timeouts[name], env=self.environment())
@@ -217,6 +229,14 @@ def main() -> int:
     queue = sorted(by_file.items(), key=lambda item: -len(item[1]))
     lock = threading.Lock()
     results: list[tuple[str, str, str]] = []
+    # Outcomes are appended as they come, so an interrupted run resumes where it stopped
+    # (the table is dropped when the sources or the tests change: see fingerprint()).
+    partial = WORK / f"cpp-partial-{fingerprint()}.tsv"
+    done = {}
+    if partial.exists():
+        for row in partial.read_text().splitlines():
+            name, outcome, line = row.split("\t", 2)
+            done[name] = (name, outcome, line)
 
     def drain(worker: Worker) -> None:
         while True:
@@ -225,9 +245,15 @@ def main() -> int:
                     break
                 relpath, mutants = queue.pop(0)
             for mutant in mutants:
+                if mutant.name in done:
+                    with lock:
+                        results.append(done[mutant.name])
+                    continue
                 outcome = worker.run(relpath, mutant, original_objects, timeouts)
                 with lock:
                     results.append((mutant.name, outcome, changed_line(relpath, mutant)))
+                    with partial.open("a") as table:
+                        table.write("\t".join(results[-1]) + "\n")
                     print(f"[{len(results)}/{len(chosen)}] {mutant.name}: {outcome}", flush=True)
         worker.restore()
         worker.compile()
