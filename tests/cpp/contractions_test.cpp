@@ -54,6 +54,7 @@ struct DetectionCase {
 
 TEST(ContractionDetection, LevelsPeaksAndExtents) {
     SortedSeconds fresh;
+    SmoothedSeconds smoothing;
     const DetectionCase cases[] = {
         // Rise and fall cross the edge level 13 four seconds outside the
         // plateau; the first of the equal plateau points is the peak.
@@ -170,7 +171,7 @@ TEST(ContractionDetection, LevelsPeaksAndExtents) {
     };
     for (const DetectionCase& c : cases) {
         const TocoFixture fixture(c.profile);
-        const std::vector<Contraction> contractions = detect_contractions(fixture.series, fixture.spans(), fresh);
+        const std::vector<Contraction> contractions = detect_contractions(fixture.series, fixture.spans(), fresh, smoothing);
         ASSERT_EQ(contractions.size(), c.expected.size()) << c.name;
         for (std::size_t i = 0; i < contractions.size(); ++i) {
             const ExpectedContraction& e = c.expected[i];
@@ -187,11 +188,12 @@ TEST(ContractionDetection, LevelsPeaksAndExtents) {
 
 TEST(ContractionDetection, EmptyAndReversedWindows) {
     SortedSeconds fresh;
+    SmoothedSeconds smoothing;
     const Series empty;
-    EXPECT_TRUE(detect_contractions(empty, window_spans(kBaseMs, kBaseMs + 600'000), fresh).empty());
+    EXPECT_TRUE(detect_contractions(empty, window_spans(kBaseMs, kBaseMs + 600'000), fresh, smoothing).empty());
     const TocoFixture fixture({{10, 100}, {60, 40}, {10, 460}});
     const WindowSpans forward = fixture.spans();
-    EXPECT_TRUE(detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms), fresh).empty());
+    EXPECT_TRUE(detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms), fresh, smoothing).empty());
 }
 
 // ---------------------------------------------------------- rate and tachysystole

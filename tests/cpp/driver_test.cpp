@@ -139,7 +139,7 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
     for (int trial = 0; trial < 12; ++trial) {
         InputData input;
         std::int64_t t = -700 + trial * 12'345;
-        const int rows = 2000 + static_cast<int>(uniform(0, 5000));
+        const int rows = 2000 + static_cast<int>(uniform(0, 9000));
         for (int i = 0; i < rows; ++i) {
             MonitorSample& sample = input.samples.emplace_back();
             const double phase = i / 240.0;

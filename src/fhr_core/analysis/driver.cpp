@@ -75,7 +75,7 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     const WindowPlan plan(input, config);
     report.windows.reserve(plan.count());
     RecordingSeconds recording(input.samples, config.fetal_channel);
-    WindowSorts sorts;
+    WindowSorts sorts(true);
     for (std::uint64_t i = 0; i < plan.count(); ++i) {
         const WindowPlan::Window w = plan.window(i);
         report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
@@ -89,7 +89,7 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
     if (plan.count() != 0) {
         const WindowPlan::Window w = plan.window(plan.count() - 1);
         RecordingSeconds recording(input.samples, config.fetal_channel);
-        WindowSorts sorts;
+        WindowSorts sorts(true);
         report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }
     return report;

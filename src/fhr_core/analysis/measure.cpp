@@ -14,7 +14,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     Measurements m;
     m.spans = spans;
     m.window = std::move(window);
-    const Series& series = m.window.series;
+    const SeriesView series = m.window.seconds();
 
     // Baseline and variability of the current 10 minutes; without a baseline
     // there is no variability and no event.
@@ -31,7 +31,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     current.variability_class = classify_variability(current.variability_bpm);
 
     // Contractions, and the gradual decelerations timed against them.
-    m.contractions = detect_contractions(series, spans, sorts.contraction_toco);
+    m.contractions = detect_contractions(series, spans, sorts.contraction_toco, sorts.contraction_smoothing);
     time_gradual_decelerations(m.decelerations, m.contractions);
     m.contractions_per_10_min = contraction_rate(m.contractions.size(), spans);
     m.tachysystole = tachysystole(m.contractions.size(), series, spans);

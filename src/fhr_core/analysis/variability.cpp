@@ -24,7 +24,7 @@ constexpr double kMedianQuantile = 0.5;
 
 }  // namespace
 
-std::optional<double> estimate_variability(const Series& series, Span span, double baseline) {
+std::optional<double> estimate_variability(SeriesView series, Span span, double baseline) {
     const std::int64_t from_ms = span.from_ms;
     const std::int64_t to_ms = span.to_ms;
     if (from_ms >= to_ms) return std::nullopt;

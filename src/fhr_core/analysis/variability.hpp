@@ -11,7 +11,7 @@ namespace fhr_core::analysis {
 // Median of the p95 - p05 amplitudes of the one-minute chunks of the span,
 // taken half-open ([from_ms, to_ms)), that hold at least 30 values within
 // 25 bpm of the baseline; absent with fewer than two such chunks.
-std::optional<double> estimate_variability(const Series& series, Span span, double baseline);
+std::optional<double> estimate_variability(SeriesView series, Span span, double baseline);
 
 std::optional<VariabilityClass> classify_variability(std::optional<double> variability_bpm);
 
