@@ -165,7 +165,9 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
             const auto w = plan.window(i);
             fresh.windows[i] = fhr_core::analysis::analyze_window(input.samples, config, w.start_ms, w.end_ms);
         }
-        EXPECT_EQ(fhr_core::analysis::report_as_json(shared), fhr_core::analysis::report_as_json(fresh)) << trial;
+        const std::string expected = fhr_core::analysis::report_as_json(fresh);
+        EXPECT_EQ(fhr_core::analysis::report_as_json(shared), expected) << trial;
+        EXPECT_EQ(fhr_core::analysis::rolling_windows_report_text(input, config), expected) << trial;
     }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/report.hpp"
@@ -41,6 +42,10 @@ private:
 
 // Every window of the plan, analyzed in order.
 AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisConfig& config);
+
+// The text of the report analyze_rolling_windows gives, written as the
+// windows are analyzed: no window is held once written.
+std::string rolling_windows_report_text(const InputData& input, const AnalysisConfig& config);
 
 // The report analyze_rolling_windows would give, holding only its last window
 // (the run's input summary and configuration unchanged); the earlier windows

@@ -34,16 +34,14 @@ Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions
 
     // With last_only the report keeps only the run's last window, so only
     // that window is analyzed.
-    const AnalysisReport report = options.last_only ? analyze_last_window(*input, config)
-                                                    : analyze_rolling_windows(*input, config);
-    return report_as_json(report);
+    if (options.last_only) return report_as_json(analyze_last_window(*input, config));
+    return rolling_windows_report_text(*input, config);
 }
 
 Result<std::string> analyze_json_text(std::string_view request_json) {
     auto request = json_input::read_analysis_request_json(request_json);
     if (!request) return Failure{std::move(request).error()};
-    const AnalysisReport report = analyze_rolling_windows(request->input, request->config);
-    return report_as_json(report);
+    return rolling_windows_report_text(request->input, request->config);
 }
 
 }  // namespace fhr_core::analysis

@@ -1,6 +1,7 @@
 // The JSON report text, written by hand with a fixed layout.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,21 @@
 namespace fhr_core::analysis {
 
 std::string report_as_json(const AnalysisReport& report);
+
+// The same text written as the windows come, so that a long run need not
+// hold every window: the report's header (its windows left aside), then each
+// window in turn, then the close.
+class ReportText {
+public:
+    // `windows`: how many windows will be added, to reserve the text once.
+    ReportText(const AnalysisReport& header, std::uint64_t windows);
+    void add(const WindowAnalysis& window);
+    std::string finish() &&;
+
+private:
+    std::string out_;
+    bool first_ = true;
+};
 
 namespace detail {
 
