@@ -167,7 +167,11 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
         }
         const std::string expected = fhr_core::analysis::report_as_json(fresh);
         EXPECT_EQ(fhr_core::analysis::report_as_json(shared), expected) << trial;
-        EXPECT_EQ(fhr_core::analysis::rolling_windows_report_text(input, config), expected) << trial;
+        std::string pieces;
+        const fhr_core::analysis::TextPieces take{[&](std::string_view piece) { pieces += piece; },
+                                                  1 + 4000 * static_cast<std::size_t>(trial)};
+        pieces += fhr_core::analysis::rolling_windows_report_text(input, config, &take);
+        EXPECT_EQ(pieces, expected) << trial;
     }
 }
 

@@ -96,9 +96,10 @@ AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisCon
     return report;
 }
 
-std::string rolling_windows_report_text(const InputData& input, const AnalysisConfig& config) {
+std::string rolling_windows_report_text(const InputData& input, const AnalysisConfig& config,
+                                        const TextPieces* pieces) {
     const WindowPlan plan(input, config);
-    ReportText text(report_header(input, config), plan.count());
+    ReportText text(report_header(input, config), plan.count(), pieces);
     for_each_window(input, config, plan, [&](const WindowAnalysis& w) { text.add(w); });
     return std::move(text).finish();
 }

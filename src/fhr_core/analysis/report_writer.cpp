@@ -310,9 +310,11 @@ void append_fixed3(std::string& out, double value) {
 
 }  // namespace detail
 
-ReportText::ReportText(const AnalysisReport& report, std::uint64_t windows) {
+ReportText::ReportText(const AnalysisReport& report, std::uint64_t windows, const TextPieces* pieces)
+    : pieces_(pieces) {
     std::string& out = out_;
-    out.reserve(1024 + windows * kWindowTextEstimate);
+    const std::uint64_t estimate = 1024 + windows * kWindowTextEstimate;
+    out.reserve(pieces != nullptr ? std::min<std::uint64_t>(estimate, pieces->bytes + kWindowTextEstimate) : estimate);
     out.append("{\n");
     push_json_line(out, 1, "channel", report.config.fetal_channel.name(), true);
     push_json_line(out, 1, "analysis_mode", report.config.window_minutes ? "rolling" : "chunk", true);
@@ -351,6 +353,10 @@ void ReportText::add(const WindowAnalysis& window) {
     out_.append("    {\n");
     write_window(out_, window);
     out_.append("    }");
+    if (pieces_ != nullptr && out_.size() >= pieces_->bytes) {
+        pieces_->take(out_);
+        out_.clear();
+    }
 }
 
 std::string ReportText::finish() && {
