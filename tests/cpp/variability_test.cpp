@@ -83,9 +83,10 @@ TEST(VariabilityEstimate, Table) {
         {"reversed span", {wave(120, 3)}, 119'000, 0, kNone},
         {"no seconds", {}, 0, 600'000, kNone},
     };
+    ChunkAmplitudes unshared;
     for (const VariabilityCase& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(estimate_variability(series_of(0, c.pieces), Span{c.from_ms, c.to_ms}, 140.0),
+        EXPECT_EQ(estimate_variability(series_of(0, c.pieces), Span{c.from_ms, c.to_ms}, 140.0, unshared),
                   c.expected);
     }
 }
@@ -101,10 +102,11 @@ TEST(VariabilityEstimate, WholeInstantRange) {
         {-300'000, 4.0},
         {kMax - 600'000, 4.0},
     };
+    ChunkAmplitudes unshared;
     for (const Case& c : cases) {
         // Ten minutes alternating 140/144: every chunk with 30 values spans 4.
         const Series series = series_of(c.start_ms, {wave(600, 4)});
-        EXPECT_EQ(estimate_variability(series, Span{kMin, kMax}, 140.0), c.expected) << c.start_ms;
+        EXPECT_EQ(estimate_variability(series, Span{kMin, kMax}, 140.0, unshared), c.expected) << c.start_ms;
     }
 }
 

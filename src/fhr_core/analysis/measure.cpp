@@ -23,7 +23,8 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     current.baseline_class = classify_baseline(current.baseline_bpm);
     if (current.baseline_bpm) {
         const auto baseline = static_cast<double>(*current.baseline_bpm);
-        current.variability_bpm = estimate_variability(series, spans.current_10_min, baseline);
+        sorts.variability_chunks.drop_before(spans.previous_10_min.from_ms);
+        current.variability_bpm = estimate_variability(series, spans.current_10_min, baseline, sorts.variability_chunks);
         m.accelerations = detect_accelerations(series, spans.current_20_min, *current.baseline_bpm,
                                                acceleration_criterion(config.gestational_age_weeks));
         m.decelerations = detect_decelerations(series, spans.current_20_min, *current.baseline_bpm);
@@ -51,7 +52,8 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
         }
         if (current.variability_class == VariabilityClass::minimal) {
             previous.variability_bpm = estimate_variability(series, spans.previous_10_min,
-                                                            static_cast<double>(*current.baseline_bpm));
+                                                            static_cast<double>(*current.baseline_bpm),
+                                                            sorts.variability_chunks);
             previous.variability_class = classify_variability(previous.variability_bpm);
         }
     }

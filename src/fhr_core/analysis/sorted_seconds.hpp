@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "fhr_core/analysis/chunk_amplitudes.hpp"
 #include "fhr_core/analysis/series.hpp"
 #include "fhr_core/analysis/smoothed_seconds.hpp"
 
@@ -68,7 +69,7 @@ struct WindowSorts {
     explicit WindowSorts(bool recording_seconds = false)
         : baseline(recording_seconds), previous_baseline(recording_seconds), contraction_toco(recording_seconds),
           fetal(recording_seconds), maternal(recording_seconds), toco(recording_seconds),
-          contraction_smoothing(recording_seconds) {}
+          contraction_smoothing(recording_seconds), variability_chunks(recording_seconds) {}
 
     SortedSeconds baseline;           // fetal values of the current 10 minutes
     SortedSeconds previous_baseline;  // fetal values of the 10 minutes before
@@ -77,6 +78,7 @@ struct WindowSorts {
     SortedSeconds maternal;
     SortedSeconds toco;
     SmoothedSeconds contraction_smoothing;  // the smoothed TOCO of the current 20 minutes
+    ChunkAmplitudes variability_chunks;     // of the current 10 minutes and the 10 before
     // Whether the whole window is its current 10 (20) minutes, as measured
     // just before the features: they then read the baseline's (contraction)
     // list of this window.
