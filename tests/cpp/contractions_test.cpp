@@ -171,7 +171,8 @@ TEST(ContractionDetection, LevelsPeaksAndExtents) {
     };
     for (const DetectionCase& c : cases) {
         const TocoFixture fixture(c.profile);
-        const std::vector<Contraction> contractions = detect_contractions(fixture.series, fixture.spans(), fresh, smoothing);
+        const std::vector<Contraction> contractions =
+            detect_contractions(fixture.series, fixture.spans(), fresh, smoothing);
         ASSERT_EQ(contractions.size(), c.expected.size()) << c.name;
         for (std::size_t i = 0; i < contractions.size(); ++i) {
             const ExpectedContraction& e = c.expected[i];
@@ -193,7 +194,8 @@ TEST(ContractionDetection, EmptyAndReversedWindows) {
     EXPECT_TRUE(detect_contractions(empty, window_spans(kBaseMs, kBaseMs + 600'000), fresh, smoothing).empty());
     const TocoFixture fixture({{10, 100}, {60, 40}, {10, 460}});
     const WindowSpans forward = fixture.spans();
-    EXPECT_TRUE(detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms), fresh, smoothing).empty());
+    EXPECT_TRUE(
+        detect_contractions(fixture.series, window_spans(forward.end_ms, forward.start_ms), fresh, smoothing).empty());
 }
 
 // ---------------------------------------------------------- rate and tachysystole

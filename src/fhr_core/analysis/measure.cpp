@@ -24,7 +24,8 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     if (current.baseline_bpm) {
         const auto baseline = static_cast<double>(*current.baseline_bpm);
         sorts.variability_chunks.drop_before(spans.previous_10_min.from_ms);
-        current.variability_bpm = estimate_variability(series, spans.current_10_min, baseline, sorts.variability_chunks);
+        current.variability_bpm =
+            estimate_variability(series, spans.current_10_min, baseline, sorts.variability_chunks);
         m.accelerations = detect_accelerations(series, spans.current_20_min, *current.baseline_bpm,
                                                acceleration_criterion(config.gestational_age_weeks));
         m.decelerations = detect_decelerations(series, spans.current_20_min, *current.baseline_bpm);

@@ -273,7 +273,8 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
                 std::lower_bound(samples_.begin() + static_cast<std::ptrdiff_t>(binned_rows_), samples_.end(), from_ms,
                                  [](const MonitorSample& s, std::int64_t value) { return s.timestamp_ms < value; }) -
                 samples_.begin());
-        } else if (const std::size_t passed = time::distance(first_index_, first_second); passed > seconds_.size() / 2) {
+        } else if (const std::size_t passed = time::distance(first_index_, first_second);
+                   passed > seconds_.size() / 2) {
             seconds_.erase(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(passed));
             row_begin_.erase(row_begin_.begin(), row_begin_.begin() + static_cast<std::ptrdiff_t>(passed));
             first_index_ = first_second;

@@ -1,6 +1,7 @@
 // Smoothed values of a recording's seconds, kept from one window to the next.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,7 +21,15 @@ public:
     bool shared() const { return recording_seconds_; }
     // Starts a stretch whose seconds begin at `first_ms`; values of earlier
     // seconds are dropped.
-    void start(std::int64_t first_ms);
+    void start(std::int64_t first_ms) {
+        const auto kept = std::lower_bound(entries_.begin(), entries_.end(), first_ms,
+                                           [](const Entry& e, std::int64_t value) { return e.second_ms < value; });
+        cursor_ = static_cast<std::size_t>(kept - entries_.begin());
+        if (cursor_ > entries_.size() / 2) {
+            entries_.erase(entries_.begin(), kept);
+            cursor_ = 0;
+        }
+    }
     // The value of the second at `second_ms` (seconds asked in time order
     // within a stretch): the one computed before, or `compute()`.
     template <class Compute>

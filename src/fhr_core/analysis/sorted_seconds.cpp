@@ -170,14 +170,4 @@ const std::vector<double>& SortedSeconds::sort_afresh() {
     return sorted_;
 }
 
-void SmoothedSeconds::start(std::int64_t first_ms) {
-    const auto kept = std::lower_bound(entries_.begin(), entries_.end(), first_ms,
-                                       [](const Entry& e, std::int64_t value) { return e.second_ms < value; });
-    cursor_ = static_cast<std::size_t>(kept - entries_.begin());
-    if (cursor_ > entries_.size() / 2) {
-        entries_.erase(entries_.begin(), kept);
-        cursor_ = 0;
-    }
-}
-
 }  // namespace fhr_core::analysis
