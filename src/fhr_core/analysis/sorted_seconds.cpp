@@ -134,11 +134,27 @@ const std::vector<double>& SortedSeconds::update() {
     if (left_.size() + arrived_.size() >= (entries_.size() - head_) / 2) return sort_afresh();
     const auto less = [](double a, double b) { return before(a, b); };
     if (left_.size() + arrived_.size() <= kFewChanges) {
-        // A few values: each is found by binary search and moved in place.
-        for (const double v : left_) {
-            sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), v, less));
+        // A few values: each is found by binary search and moved in place. A
+        // value that left and one that arrived are swapped in one move of the
+        // values between their places.
+        const std::size_t pairs = std::min(left_.size(), arrived_.size());
+        for (std::size_t k = 0; k < pairs; ++k) {
+            const double v = arrived_[k];
+            const auto gone = std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], less);
+            const auto place = std::upper_bound(sorted_.begin(), sorted_.end(), v, less);
+            if (place <= gone) {
+                std::move_backward(place, gone, gone + 1);
+                *place = v;
+            } else {
+                std::move(gone + 1, place, gone);
+                *(place - 1) = v;
+            }
         }
-        for (const double v : arrived_) {
+        for (std::size_t k = pairs; k < left_.size(); ++k) {
+            sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], less));
+        }
+        for (std::size_t k = pairs; k < arrived_.size(); ++k) {
+            const double v = arrived_[k];
             sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), v, less), v);
         }
         return sorted_;
