@@ -54,14 +54,46 @@ constexpr Signature kCsvSignature{"analyze_csv_string", kCsvParameters};
 
 constexpr const char* csv_name(CsvParameter parameter) { return kCsvParameters[parameter].name; }
 
-PyObject* report_or_raise(const Result<std::string>& result) {
-    if (!result) {
-        raise_message(PyExc_ValueError, result.error());
-        return nullptr;
+// The report as one str, built from its pieces as they are written so that
+// the whole text is never held twice: the interpreter grows a str nobody
+// else holds in place when another is appended.
+class ReportStr {
+public:
+    ReportStr() = default;
+    ReportStr(const ReportStr&) = delete;
+    ReportStr& operator=(const ReportStr&) = delete;
+
+    void append(std::string_view piece) {
+        if (failed_) return;
+        OwnedRef part(PyUnicode_FromStringAndSize(piece.data(), static_cast<Py_ssize_t>(piece.size())));
+        if (!part) {
+            failed_ = true;
+        } else if (!text_) {
+            text_ = std::move(part);
+        } else {
+            PyObject* joined = text_.release();
+            PyUnicode_Append(&joined, part.get());
+            text_ = OwnedRef(joined);
+            failed_ = !text_;
+        }
     }
-    const std::string& report = result.value();
-    return PyUnicode_FromStringAndSize(report.data(), static_cast<Py_ssize_t>(report.size()));
-}
+    const analysis::TextPieces& pieces() const { return pieces_; }
+
+    // The report, or null with the exception set.
+    PyObject* finish(const Result<std::string>& rest) {
+        if (!rest) {
+            raise_message(PyExc_ValueError, rest.error());
+            return nullptr;
+        }
+        append(rest.value());
+        return failed_ ? nullptr : text_.release();
+    }
+
+private:
+    OwnedRef text_;
+    bool failed_ = false;
+    analysis::TextPieces pieces_{[this](std::string_view piece) { append(piece); }};
+};
 
 // None and "not passed" both leave the value absent.
 template <class T>
@@ -79,7 +111,8 @@ PyObject* analyze_json_string(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(kJsonSignature, args, kwargs, bound)) return nullptr;
         const auto request_json = convert_text(bound[0], kJsonParameters[0].name);
         if (!request_json) return nullptr;
-        return report_or_raise(analysis::analyze_json_text(request_json->text));
+        ReportStr report;
+        return report.finish(analysis::analyze_json_text(request_json->text, &report.pieces()));
     });
 }
 
@@ -111,7 +144,8 @@ PyObject* analyze_csv_string(PyObject*, PyObject* args, PyObject* kwargs) {
             if (!last_only) return nullptr;
             options.last_only = *last_only;
         }
-        return report_or_raise(analysis::analyze_csv_text(csv_text->text, options));
+        ReportStr report;
+        return report.finish(analysis::analyze_csv_text(csv_text->text, options, &report.pieces()));
     });
 }
 

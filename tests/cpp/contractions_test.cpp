@@ -18,10 +18,12 @@ using namespace testing_support;
 
 TEST(ContractionDetection, Table) {
     SortedSeconds fresh;
+    SmoothedSeconds smoothing;
     for (const auto& row : table("contractions.txt")) {
         SCOPED_TRACE(row[0]);
         const NamedSeries s(row[1], true);
-        const auto found = detect_contractions(s.series, window_spans(s.whole().from_ms, s.whole().to_ms), fresh);
+        const auto found =
+            detect_contractions(s.series, window_spans(s.whole().from_ms, s.whole().to_ms), fresh, smoothing);
         std::vector<std::vector<std::string>> expected;
         for (const std::string& e : words(row[2], ';')) expected.push_back(words(e));
         ASSERT_EQ(found.size(), expected.size());
@@ -37,9 +39,9 @@ TEST(ContractionDetection, Table) {
         }
     }
     // Empty and reversed windows hold none.
-    EXPECT_TRUE(detect_contractions(Series{}, window_spans(kBaseMs, kBaseMs + 600'000), fresh).empty());
+    EXPECT_TRUE(detect_contractions(Series{}, window_spans(kBaseMs, kBaseMs + 600'000), fresh, smoothing).empty());
     const NamedSeries s("10*100 60*40 10*460", true);
-    EXPECT_TRUE(detect_contractions(s.series, window_spans(s.whole().to_ms, s.whole().from_ms), fresh).empty());
+    EXPECT_TRUE(detect_contractions(s.series, window_spans(s.whole().to_ms, s.whole().from_ms), fresh, smoothing).empty());
 }
 
 // Rates of whole windows are in every regression report; here the ends.

@@ -139,7 +139,7 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
     for (int trial = 0; trial < 12; ++trial) {
         InputData input;
         std::int64_t t = -700 + trial * 12'345;
-        const int rows = 2000 + static_cast<int>(uniform(0, 5000));
+        const int rows = 2000 + static_cast<int>(uniform(0, 9000));
         for (int i = 0; i < rows; ++i) {
             MonitorSample& sample = input.samples.emplace_back();
             const double phase = i / 240.0;
@@ -165,7 +165,13 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
             const auto w = plan.window(i);
             fresh.windows[i] = fhr_core::analysis::analyze_window(input.samples, config, w.start_ms, w.end_ms);
         }
-        EXPECT_EQ(fhr_core::analysis::report_as_json(shared), fhr_core::analysis::report_as_json(fresh)) << trial;
+        const std::string expected = fhr_core::analysis::report_as_json(fresh);
+        EXPECT_EQ(fhr_core::analysis::report_as_json(shared), expected) << trial;
+        std::string pieces;
+        const fhr_core::analysis::TextPieces take{[&](std::string_view piece) { pieces += piece; },
+                                                  1 + 4000 * static_cast<std::size_t>(trial)};
+        pieces += fhr_core::analysis::rolling_windows_report_text(input, config, &take);
+        EXPECT_EQ(pieces, expected) << trial;
     }
 }
 

@@ -22,7 +22,7 @@ constexpr double kBaselineStepBpm = 5.0;
 
 }  // namespace
 
-std::optional<std::int32_t> estimate_baseline(const Series& series, Span span, SortedSeconds& sorted) {
+std::optional<std::int32_t> estimate_baseline(SeriesView series, Span span, SortedSeconds& sorted) {
     const std::vector<double>& values = sorted.of(seconds_within(series, span), &SecondSample::fetal_bpm);
     if (values.size() < kMinBaselineValues) return std::nullopt;
 

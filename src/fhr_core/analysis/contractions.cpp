@@ -106,8 +106,8 @@ Span link_span(std::int64_t contraction_start, std::int64_t contraction_end) {
     return Span{time::earlier(contraction_start, kLinkBeforeStartMs), time::later(contraction_end, kLinkAfterEndMs)};
 }
 
-std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans,
-                                             SortedSeconds& sorted_toco) {
+std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpans& spans,
+                                             SortedSeconds& sorted_toco, SmoothedSeconds& smoothing) {
     const Span detection = spans.current_20_min;
     const std::span<const SecondSample> seconds = seconds_within(series, detection);
     const std::size_t n = seconds.size();
@@ -121,15 +121,20 @@ std::vector<Contraction> detect_contractions(const Series& series, const WindowS
     if (range < kMinTocoRange) return {};
 
     // Centred moving average over every second of the span, present or not;
-    // each point is averaged afresh so that it depends on its own seconds only.
+    // each point is averaged afresh so that it depends on its own seconds
+    // only. A point whose seconds include neither end of the span (so neither
+    // end of the window) is the same in every window: it is shared.
     std::vector<SmoothedPoint> points;
     points.reserve(n);
+    smoothing.start(seconds.front().timestamp_ms);
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t from = i >= kSmoothingHalfWidth ? i - kSmoothingHalfWidth : 0;
         const std::size_t to = std::min(n - 1, i + kSmoothingHalfWidth);
-        if (const std::optional<double> mean = mean_toco(seconds, from, to)) {
-            points.push_back(SmoothedPoint{seconds[i].timestamp_ms, *mean});
-        }
+        const auto average = [&] { return mean_toco(seconds, from, to); };
+        const bool inner = from > 0 && to + 1 < n;
+        const std::optional<double> mean =
+            inner && smoothing.shared() ? smoothing.value(seconds[i].timestamp_ms, average) : average();
+        if (mean) points.push_back(SmoothedPoint{seconds[i].timestamp_ms, *mean});
     }
     if (points.size() < kMinSmoothedPoints) return {};
 
@@ -220,7 +225,7 @@ double contraction_rate(std::size_t contractions, const WindowSpans& spans) {
     return static_cast<double>(contractions) / window_minutes * kRateMinutes;
 }
 
-std::optional<bool> tachysystole(std::size_t contractions, const Series& series, const WindowSpans& spans) {
+std::optional<bool> tachysystole(std::size_t contractions, SeriesView series, const WindowSpans& spans) {
     if (series.empty() || !spans.at_least_30_min) return std::nullopt;
     const auto toco_seconds = static_cast<std::size_t>(std::count_if(
         series.begin(), series.end(), [](const SecondSample& s) { return s.toco.has_value(); }));

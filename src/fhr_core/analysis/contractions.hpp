@@ -31,15 +31,16 @@ struct Contraction {
 Span link_span(std::int64_t contraction_start, std::int64_t contraction_end);
 
 // Contractions of the current 20 minutes, in time order of the peaks.
-// `sorted_toco` keeps the span's TOCO values between calls.
-std::vector<Contraction> detect_contractions(const Series& series, const WindowSpans& spans,
-                                             SortedSeconds& sorted_toco);
+// `sorted_toco` keeps the span's TOCO values between calls, `smoothing` its
+// smoothed TOCO.
+std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpans& spans,
+                                             SortedSeconds& sorted_toco, SmoothedSeconds& smoothing);
 
 // Contractions per 10 minutes of the whole window.
 double contraction_rate(std::size_t contractions, const WindowSpans& spans);
 
 // More than 15 contractions, judged only in a window of 30 minutes with at
 // least 1200 seconds of TOCO; absent otherwise.
-std::optional<bool> tachysystole(std::size_t contractions, const Series& series, const WindowSpans& spans);
+std::optional<bool> tachysystole(std::size_t contractions, SeriesView series, const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

@@ -1,6 +1,9 @@
 #include "fhr_core/analysis/driver.hpp"
 
 #include <span>
+#include <utility>
+
+#include "fhr_core/analysis/report_writer.hpp"
 
 #include "fhr_core/analysis/series.hpp"
 #include "fhr_core/analysis/window.hpp"
@@ -70,17 +73,35 @@ WindowPlan::Window WindowPlan::at_offsets(std::uint64_t start, std::uint64_t end
     return Window{time::later(first_ms_, start), time::later(first_ms_, end)};
 }
 
+namespace {
+
+// Analyzes every window of the plan in order, handing each to `each`.
+template <class Each>
+void for_each_window(const InputData& input, const AnalysisConfig& config, const WindowPlan& plan, Each each) {
+    RecordingSeconds recording(input.samples, config.fetal_channel);
+    WindowSorts sorts(true);
+    for (std::uint64_t i = 0; i < plan.count(); ++i) {
+        const WindowPlan::Window w = plan.window(i);
+        each(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
+    }
+}
+
+}  // namespace
+
 AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisConfig& config) {
     AnalysisReport report = report_header(input, config);
     const WindowPlan plan(input, config);
     report.windows.reserve(plan.count());
-    RecordingSeconds recording(input.samples, config.fetal_channel);
-    WindowSorts sorts;
-    for (std::uint64_t i = 0; i < plan.count(); ++i) {
-        const WindowPlan::Window w = plan.window(i);
-        report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
-    }
+    for_each_window(input, config, plan, [&](WindowAnalysis&& w) { report.windows.push_back(std::move(w)); });
     return report;
+}
+
+std::string rolling_windows_report_text(const InputData& input, const AnalysisConfig& config,
+                                        const TextPieces* pieces) {
+    const WindowPlan plan(input, config);
+    ReportText text(report_header(input, config), plan.count(), pieces);
+    for_each_window(input, config, plan, [&](const WindowAnalysis& w) { text.add(w); });
+    return std::move(text).finish();
 }
 
 AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig& config) {
@@ -89,7 +110,7 @@ AnalysisReport analyze_last_window(const InputData& input, const AnalysisConfig&
     if (plan.count() != 0) {
         const WindowPlan::Window w = plan.window(plan.count() - 1);
         RecordingSeconds recording(input.samples, config.fetal_channel);
-        WindowSorts sorts;
+        WindowSorts sorts(true);
         report.windows.push_back(analyze_window(recording, config, w.start_ms, w.end_ms, sorts));
     }
     return report;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "fhr_core/analysis/report_writer.hpp"
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/report.hpp"
 
@@ -41,6 +43,12 @@ private:
 
 // Every window of the plan, analyzed in order.
 AnalysisReport analyze_rolling_windows(const InputData& input, const AnalysisConfig& config);
+
+// The text of the report analyze_rolling_windows gives, written as the
+// windows are analyzed: no window is held once written. With `pieces`, the
+// text goes there in pieces as it grows and the rest is returned.
+std::string rolling_windows_report_text(const InputData& input, const AnalysisConfig& config,
+                                        const TextPieces* pieces = nullptr);
 
 // The report analyze_rolling_windows would give, holding only its last window
 // (the run's input summary and configuration unchanged); the earlier windows

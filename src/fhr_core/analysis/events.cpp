@@ -50,17 +50,18 @@ std::int64_t total_order_key(double value) {
 
 bool total_order_less(double a, double b) { return total_order_key(a) < total_order_key(b); }
 
-// Finds the runs of qualifying seconds within the detection span. Seconds
-// outside the span leave the state untouched.
+// Finds the runs of qualifying seconds within the detection span (one
+// stretch of the series).
 template <class Qualifies>
-std::vector<Run> find_runs(const Series& series, Span detection, Qualifies qualifies) {
+std::vector<Run> find_runs(SeriesView series, Span detection, Qualifies qualifies) {
     std::vector<Run> runs;
     bool in_run = false;
     int gap = 0;
     Run current;
-    for (std::size_t i = 0; i < series.size(); ++i) {
+    const SeriesView within = seconds_within(series, detection);
+    const std::size_t first = within.empty() ? 0 : static_cast<std::size_t>(within.data() - series.data());
+    for (std::size_t i = first; i < first + within.size(); ++i) {
         const SecondSample& second = series[i];
-        if (!detection.contains(second.timestamp_ms)) continue;
         if (qualifies(second)) {
             gap = 0;
             if (!in_run) {
@@ -88,7 +89,7 @@ std::vector<Run> find_runs(const Series& series, Span detection, Qualifies quali
 // second replaces the best so far. Returns series.size() when no second in
 // the run has a fetal value.
 template <class Prefer>
-std::size_t extreme_second(const Series& series, const Run& run, Prefer prefer) {
+std::size_t extreme_second(SeriesView series, const Run& run, Prefer prefer) {
     const std::int64_t end = run.end();
     std::size_t best = series.size();
     for (std::size_t i = run.first_index; i < series.size(); ++i) {
@@ -120,7 +121,7 @@ double acceleration_criterion(std::optional<std::uint8_t> gestational_age_weeks)
     return kTermAccelerationCriterion;
 }
 
-std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span detection,
+std::vector<AccelerationEvent> detect_accelerations(SeriesView series, Span detection,
                                                     std::int32_t baseline_bpm, double criterion) {
     const double threshold = static_cast<double>(baseline_bpm) + criterion;
     const std::vector<Run> runs = find_runs(series, detection, [threshold](const SecondSample& s) {
@@ -151,7 +152,7 @@ std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span d
     return events;
 }
 
-std::vector<Deceleration> detect_decelerations(const Series& series, Span detection,
+std::vector<Deceleration> detect_decelerations(SeriesView series, Span detection,
                                                std::int32_t baseline_bpm) {
     const double baseline = static_cast<double>(baseline_bpm);
     const double threshold = baseline - kDecelerationDropBpm;

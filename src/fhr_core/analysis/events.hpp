@@ -15,7 +15,7 @@ namespace fhr_core::analysis {
 // Acceleration criterion A (bpm and seconds): 10 before 32 weeks, else 15.
 double acceleration_criterion(std::optional<std::uint8_t> gestational_age_weeks);
 
-std::vector<AccelerationEvent> detect_accelerations(const Series& series, Span detection,
+std::vector<AccelerationEvent> detect_accelerations(SeriesView series, Span detection,
                                                     std::int32_t baseline_bpm, double criterion);
 
 // Where a deceleration lies, for relating it to contractions: the instants
@@ -34,7 +34,7 @@ struct Deceleration {
     std::optional<DecelerationInstants> at;
 };
 
-std::vector<Deceleration> detect_decelerations(const Series& series, Span detection,
+std::vector<Deceleration> detect_decelerations(SeriesView series, Span detection,
                                                std::int32_t baseline_bpm);
 
 // Re-times gradual decelerations against the contraction peaks: "early" or

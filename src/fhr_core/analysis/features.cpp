@@ -35,7 +35,7 @@ std::optional<double> difference(std::optional<double> a, std::optional<double> 
 
 }  // namespace
 
-WindowFeatures compute_features(const Series& series, WindowSorts& sorts, std::optional<std::int32_t> baseline_bpm,
+WindowFeatures compute_features(SeriesView series, WindowSorts& sorts, std::optional<std::int32_t> baseline_bpm,
                                 std::size_t accelerations, const std::vector<Deceleration>& decelerations,
                                 std::size_t contractions, double contractions_per_10_min) {
     WindowFeatures f;
@@ -89,13 +89,12 @@ WindowFeatures compute_features(const Series& series, WindowSorts& sorts, std::o
     f.contraction_count = contractions;
     f.contractions_per_10_min = contractions_per_10_min;
 
-    const ValueSummary toco = summarize_sorted(
-        sorts.window_is_current_20_min ? sorts.contraction_toco.values() : sorts.toco.of(series, &SecondSample::toco));
-    f.toco_mean = toco.mean;
-    f.toco_max = toco.max;
-    const ValueSummary maternal = summarize_sorted(sorts.maternal.of(series, &SecondSample::maternal_bpm));
-    f.maternal_hr_mean_bpm = maternal.mean;
-    f.fetal_maternal_mean_difference_bpm = difference(fetal.mean, maternal.mean);
+    const std::vector<double>& toco =
+        sorts.window_is_current_20_min ? sorts.contraction_toco.values() : sorts.toco.of(series, &SecondSample::toco);
+    f.toco_mean = mean_of_sorted(toco);
+    if (!toco.empty()) f.toco_max = toco.back();
+    f.maternal_hr_mean_bpm = mean_of_sorted(sorts.maternal.of(series, &SecondSample::maternal_bpm));
+    f.fetal_maternal_mean_difference_bpm = difference(fetal.mean, f.maternal_hr_mean_bpm);
     return f;
 }
 

@@ -14,7 +14,7 @@
 namespace fhr_core::analysis {
 
 // `sorts` keeps the window's fetal, maternal and TOCO values between calls.
-WindowFeatures compute_features(const Series& series, WindowSorts& sorts, std::optional<std::int32_t> baseline_bpm,
+WindowFeatures compute_features(SeriesView series, WindowSorts& sorts, std::optional<std::int32_t> baseline_bpm,
                                 std::size_t accelerations, const std::vector<Deceleration>& decelerations,
                                 std::size_t contractions, double contractions_per_10_min);
 

@@ -14,7 +14,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     Measurements m;
     m.spans = spans;
     m.window = std::move(window);
-    const Series& series = m.window.series;
+    const SeriesView series = m.window.seconds();
 
     // Baseline and variability of the current 10 minutes; without a baseline
     // there is no variability and no event.
@@ -23,7 +23,9 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     current.baseline_class = classify_baseline(current.baseline_bpm);
     if (current.baseline_bpm) {
         const auto baseline = static_cast<double>(*current.baseline_bpm);
-        current.variability_bpm = estimate_variability(series, spans.current_10_min, baseline);
+        sorts.variability_chunks.drop_before(spans.previous_10_min.from_ms);
+        current.variability_bpm =
+            estimate_variability(series, spans.current_10_min, baseline, sorts.variability_chunks);
         m.accelerations = detect_accelerations(series, spans.current_20_min, *current.baseline_bpm,
                                                acceleration_criterion(config.gestational_age_weeks));
         m.decelerations = detect_decelerations(series, spans.current_20_min, *current.baseline_bpm);
@@ -31,7 +33,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     current.variability_class = classify_variability(current.variability_bpm);
 
     // Contractions, and the gradual decelerations timed against them.
-    m.contractions = detect_contractions(series, spans, sorts.contraction_toco);
+    m.contractions = detect_contractions(series, spans, sorts.contraction_toco, sorts.contraction_smoothing);
     time_gradual_decelerations(m.decelerations, m.contractions);
     m.contractions_per_10_min = contraction_rate(m.contractions.size(), spans);
     m.tachysystole = tachysystole(m.contractions.size(), series, spans);
@@ -51,7 +53,8 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
         }
         if (current.variability_class == VariabilityClass::minimal) {
             previous.variability_bpm = estimate_variability(series, spans.previous_10_min,
-                                                            static_cast<double>(*current.baseline_bpm));
+                                                            static_cast<double>(*current.baseline_bpm),
+                                                            sorts.variability_chunks);
             previous.variability_class = classify_variability(previous.variability_bpm);
         }
     }

@@ -9,7 +9,8 @@
 
 namespace fhr_core::analysis {
 
-Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options) {
+Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options,
+                                     const TextPieces* pieces) {
     auto input = csv_input::read_monitor_csv_str(csv_text);
     if (!input) return Failure{std::move(input).error()};
     if (options.window_min && !window_minutes_allowed(*options.window_min)) {
@@ -34,16 +35,14 @@ Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions
 
     // With last_only the report keeps only the run's last window, so only
     // that window is analyzed.
-    const AnalysisReport report = options.last_only ? analyze_last_window(*input, config)
-                                                    : analyze_rolling_windows(*input, config);
-    return report_as_json(report);
+    if (options.last_only) return report_as_json(analyze_last_window(*input, config));
+    return rolling_windows_report_text(*input, config, pieces);
 }
 
-Result<std::string> analyze_json_text(std::string_view request_json) {
+Result<std::string> analyze_json_text(std::string_view request_json, const TextPieces* pieces) {
     auto request = json_input::read_analysis_request_json(request_json);
     if (!request) return Failure{std::move(request).error()};
-    const AnalysisReport report = analyze_rolling_windows(request->input, request->config);
-    return report_as_json(report);
+    return rolling_windows_report_text(request->input, request->config, pieces);
 }
 
 }  // namespace fhr_core::analysis

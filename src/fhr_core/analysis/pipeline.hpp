@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "fhr_core/analysis/report_writer.hpp"
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/result.hpp"
 
@@ -24,10 +25,14 @@ struct CsvOptions {
 inline constexpr std::uint64_t kMaxRollingWindows = 1'000'000;
 
 // Reads the CSV, checks window_min and the channel (in that order), analyzes
-// and writes the report. Failures are the ValueError messages.
-Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options);
+// and writes the report. Failures are the ValueError messages. With
+// `pieces`, a long report goes there in pieces as it is written and only its
+// rest is returned.
+Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options,
+                                     const TextPieces* pieces = nullptr);
 
-// Reads the request, analyzes it in chunk mode and writes the report.
-Result<std::string> analyze_json_text(std::string_view request_json);
+// Reads the request, analyzes it in chunk mode and writes the report (in
+// pieces as above).
+Result<std::string> analyze_json_text(std::string_view request_json, const TextPieces* pieces = nullptr);
 
 }  // namespace fhr_core::analysis

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace fhr_core::analysis {
@@ -309,9 +310,11 @@ void append_fixed3(std::string& out, double value) {
 
 }  // namespace detail
 
-std::string report_as_json(const AnalysisReport& report) {
-    std::string out;
-    out.reserve(1024 + report.windows.size() * kWindowTextEstimate);
+ReportText::ReportText(const AnalysisReport& report, std::uint64_t windows, const TextPieces* pieces)
+    : pieces_(pieces) {
+    std::string& out = out_;
+    const std::uint64_t estimate = 1024 + windows * kWindowTextEstimate;
+    out.reserve(pieces != nullptr ? std::min<std::uint64_t>(estimate, pieces->bytes + kWindowTextEstimate) : estimate);
     out.append("{\n");
     push_json_line(out, 1, "channel", report.config.fetal_channel.name(), true);
     push_json_line(out, 1, "analysis_mode", report.config.window_minutes ? "rolling" : "chunk", true);
@@ -341,14 +344,31 @@ std::string report_as_json(const AnalysisReport& report) {
     out.append("  },\n");
 
     out.append("  \"windows\": [\n");
-    for (std::size_t i = 0; i < report.windows.size(); ++i) {
-        out.append("    {\n");
-        write_window(out, report.windows[i]);
-        out.append("    }");
-        end_line(out, i + 1 != report.windows.size());
+}
+
+void ReportText::add(const WindowAnalysis& window) {
+    // Each window but the last ends with a comma: the one before gets it.
+    if (!first_) end_line(out_, true);
+    first_ = false;
+    out_.append("    {\n");
+    write_window(out_, window);
+    out_.append("    }");
+    if (pieces_ != nullptr && out_.size() >= pieces_->bytes) {
+        pieces_->take(out_);
+        out_.clear();
     }
-    out.append("  ]\n}\n");
-    return out;
+}
+
+std::string ReportText::finish() && {
+    if (!first_) end_line(out_, false);
+    out_.append("  ]\n}\n");
+    return std::move(out_);
+}
+
+std::string report_as_json(const AnalysisReport& report) {
+    ReportText text(report, report.windows.size());
+    for (const WindowAnalysis& window : report.windows) text.add(window);
+    return std::move(text).finish();
 }
 
 }  // namespace fhr_core::analysis

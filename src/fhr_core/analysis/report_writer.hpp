@@ -1,6 +1,9 @@
 // The JSON report text, written by hand with a fixed layout.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +12,33 @@
 namespace fhr_core::analysis {
 
 std::string report_as_json(const AnalysisReport& report);
+
+// Takes the report text piece by piece, in order; each piece ends after a
+// window, so never within a character.
+struct TextPieces {
+    std::function<void(std::string_view)> take;
+    // The text is handed over once it reaches this size: a report this short
+    // is handed over whole, as the rest.
+    std::size_t bytes = std::size_t{16} << 20;
+};
+
+// The same text written as the windows come, so that a long run need not
+// hold every window: the report's header (its windows left aside), then each
+// window in turn, then the close. With `pieces`, the text written so far is
+// handed over whenever it has grown past a piece's size, and finish()
+// returns the rest.
+class ReportText {
+public:
+    // `windows`: how many windows will be added, to reserve the text once.
+    ReportText(const AnalysisReport& header, std::uint64_t windows, const TextPieces* pieces = nullptr);
+    void add(const WindowAnalysis& window);
+    std::string finish() &&;
+
+private:
+    std::string out_;
+    const TextPieces* pieces_ = nullptr;
+    bool first_ = true;
+};
 
 namespace detail {
 

@@ -84,7 +84,7 @@ std::optional<std::int64_t> second_instant(const SecondSample& second) {
     return second.named_by->timestamp_ms;
 }
 
-const SecondSample& closest_second(const Series& series, std::int64_t ms) {
+const SecondSample& closest_second(SeriesView series, std::int64_t ms) {
     const auto after = std::lower_bound(
         series.begin(), series.end(), ms,
         [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
@@ -102,7 +102,7 @@ double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms) {
     return time::seconds_from_ms(time::length_between(first_ms, last_ms) + time::seconds_ms(1));
 }
 
-std::span<const SecondSample> seconds_within(const Series& series, Span span) {
+SeriesView seconds_within(SeriesView series, Span span) {
     const auto first = std::lower_bound(
         series.begin(), series.end(), span.from_ms,
         [](const SecondSample& s, std::int64_t value) { return s.timestamp_ms < value; });
@@ -185,7 +185,8 @@ void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, con
     std::uint64_t toco_seconds = 0;
     std::uint64_t paired = 0;
     std::uint64_t matched = 0;
-    for (const SecondSample& second : out.series) {
+    const SeriesView seconds = out.seconds();
+    for (const SecondSample& second : seconds) {
         if (second.fetal_bpm) ++fetal_seconds;
         if (second.maternal_bpm) ++maternal_seconds;
         if (second.toco) ++toco_seconds;
@@ -197,7 +198,7 @@ void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, con
 
     DataQuality& quality = out.data_quality;
     quality.expected_seconds = std::max<std::uint64_t>(
-        out.series.size(), spans.length_ms / static_cast<std::uint64_t>(kMillisPerSecond));
+        seconds.size(), spans.length_ms / static_cast<std::uint64_t>(kMillisPerSecond));
     quality.raw_samples = rows.size();
     quality.fetal_usable_seconds = fetal_seconds;
     quality.fetal_usable_ratio = ratio(fetal_seconds, quality.expected_seconds);
@@ -208,9 +209,9 @@ void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, con
     if (!rows.empty()) {
         out.window_start = rows.front().timestamp;
         out.window_end = rows.back().timestamp;
-    } else if (!out.series.empty()) {
-        out.window_start = second_text(out.series.front());
-        out.window_end = second_text(out.series.back());
+    } else if (!seconds.empty()) {
+        out.window_start = second_text(seconds.front());
+        out.window_end = second_text(seconds.back());
     } else {
         out.window_start = kUnknownText;
         out.window_end = kUnknownText;
@@ -235,67 +236,68 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
     return out;
 }
 
-const MonitorSample* RecordingSeconds::end_of(std::size_t k) const {
-    return k + 1 < seconds_.size() ? seconds_[k + 1].named_by : samples_.data() + binned_rows_;
+void RecordingSeconds::restore_edges() {
+    for (std::size_t e = 0; e < cut_edges_; ++e) seconds_[edges_[e].at] = edges_[e].whole;
+    cut_edges_ = 0;
+}
+
+void RecordingSeconds::cut_edge(std::size_t k, std::size_t rows_begin, std::size_t rows_end) {
+    const std::size_t begin = row_begin_[k];
+    const std::size_t end = end_of(k);
+    const std::size_t from = std::max(begin, rows_begin);
+    const std::size_t to = std::min(end, rows_end);
+    if (from == begin && to == end) return;  // wholly inside (or holding no row)
+    if (cut_edges_ != 0 && edges_[0].at == k) return;  // the window's only second, already cut
+    edges_[cut_edges_++] = Edge{k, seconds_[k]};
+    SecondSample& second = seconds_[k];
+    second = SecondSample{};
+    second.timestamp_ms = edges_[cut_edges_ - 1].whole.timestamp_ms;
+    if (from < to) bin_second(samples_.subspan(from, to - from), channel_, second);
 }
 
 PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
+    restore_edges();
     PreparedWindow out;
     const std::span<const MonitorSample> rows = rows_within(samples_, spans.start_ms, spans.end_ms);
     const std::int64_t first_second = second_index(spans.start_ms);
-    out.series = empty_seconds(first_second, second_index(spans.end_ms));
-    if (!rows.empty()) {
-        const MonitorSample* const rows_begin = rows.data();
-        const MonitorSample* const rows_end = rows.data() + rows.size();
-        // Seconds wholly before the window are never binned: when binning
-        // has not reached the second of the first in-window row, it starts
-        // at that second's first row, and whatever was binned is passed.
-        const std::int64_t first_index = second_index(rows_begin->timestamp_ms);
-        const MonitorSample* second_begin = rows_begin;
-        while (second_begin != samples_.data() && second_index((second_begin - 1)->timestamp_ms) == first_index) {
-            --second_begin;
-        }
-        if (const auto skip_to = static_cast<std::size_t>(second_begin - samples_.data()); skip_to > binned_rows_) {
+    const std::int64_t last_second = second_index(spans.end_ms);
+    if (first_second <= last_second) {
+        // Seconds wholly before the window are dropped; once the window has
+        // passed every binned second, binning restarts at its first second.
+        if (seconds_.empty() || time::distance(first_index_, first_second) >= seconds_.size()) {
             seconds_.clear();
-            first_ = 0;
-            binned_rows_ = skip_to;
+            row_begin_.clear();
+            first_index_ = first_second;
+            const std::int64_t from_ms = second_start_ms(first_second);
+            binned_rows_ = static_cast<std::size_t>(
+                std::lower_bound(samples_.begin() + static_cast<std::ptrdiff_t>(binned_rows_), samples_.end(), from_ms,
+                                 [](const MonitorSample& s, std::int64_t value) { return s.timestamp_ms < value; }) -
+                samples_.begin());
+        } else if (const std::size_t passed = time::distance(first_index_, first_second);
+                   passed > seconds_.size() / 2) {
+            seconds_.erase(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(passed));
+            row_begin_.erase(row_begin_.begin(), row_begin_.begin() + static_cast<std::ptrdiff_t>(passed));
+            first_index_ = first_second;
         }
-        // Bin every second up to that of the last in-window row, each whole.
-        const std::int64_t last_index = second_index(rows.back().timestamp_ms);
-        while (binned_rows_ < samples_.size() && second_index(samples_[binned_rows_].timestamp_ms) <= last_index) {
-            const std::int64_t index = second_index(samples_[binned_rows_].timestamp_ms);
-            std::size_t end = binned_rows_ + 1;
+        // Bin every second up to the window's last, each over all its rows.
+        const std::size_t count = static_cast<std::size_t>(time::distance(first_second, last_second)) + 1;
+        const std::size_t offset = time::distance(first_index_, first_second);
+        while (seconds_.size() < offset + count) {
+            const std::int64_t index = first_index_ + static_cast<std::int64_t>(seconds_.size());
+            std::size_t end = binned_rows_;
             while (end < samples_.size() && second_index(samples_[end].timestamp_ms) == index) ++end;
             SecondSample& second = seconds_.emplace_back();
             second.timestamp_ms = second_start_ms(index);
-            bin_second(samples_.subspan(binned_rows_, end - binned_rows_), channel_, second);
+            if (end != binned_rows_) bin_second(samples_.subspan(binned_rows_, end - binned_rows_), channel_, second);
+            row_begin_.push_back(binned_rows_);
             binned_rows_ = end;
         }
-        // Drop the seconds that end before the first in-window row; the
-        // first kept one holds that row.
-        while (first_ < seconds_.size() && end_of(first_) <= rows_begin) ++first_;
-        if (first_ > seconds_.size() / 2) {
-            seconds_.erase(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(first_));
-            first_ = 0;
-        }
-        for (std::size_t k = first_; k < seconds_.size() && seconds_[k].named_by < rows_end; ++k) {
-            const SecondSample& recorded = seconds_[k];
-            const MonitorSample* const begin = recorded.named_by;
-            const MonitorSample* const end = end_of(k);
-            SecondSample& second =
-                out.series[static_cast<std::size_t>(time::distance(first_second, second_index(begin->timestamp_ms)))];
-            if (begin >= rows_begin && end <= rows_end) {
-                second.named_by = recorded.named_by;
-                second.fetal_bpm = recorded.fetal_bpm;
-                second.maternal_bpm = recorded.maternal_bpm;
-                second.toco = recorded.toco;
-                continue;
-            }
-            // An edge second the window cuts: binned again from its in-window rows.
-            const MonitorSample* const from = std::max(begin, rows_begin);
-            const MonitorSample* const to = std::min(end, rows_end);
-            bin_second({from, static_cast<std::size_t>(to - from)}, channel_, second);
-        }
+        // Only the window's first and last seconds can hold rows outside it.
+        const std::size_t rows_begin = rows.empty() ? 0 : static_cast<std::size_t>(rows.data() - samples_.data());
+        const std::size_t rows_end = rows_begin + rows.size();
+        cut_edge(offset, rows_begin, rows_end);
+        cut_edge(offset + count - 1, rows_begin, rows_end);
+        out.borrowed = SeriesView(seconds_).subspan(offset, count);
     }
     finish_window(out, rows, spans);
     return out;

@@ -24,7 +24,9 @@ struct SecondSample {
     std::int64_t timestamp_ms = 0;  // start of the second
 };
 
+// A window's seconds, owned; SeriesView is how the measurements read them.
 using Series = std::vector<SecondSample>;
+using SeriesView = std::span<const SecondSample>;
 
 // Display text of a second: its row's text, or "{timestamp_ms}ms".
 std::string second_text(const SecondSample& second);
@@ -36,7 +38,7 @@ std::optional<std::int64_t> second_instant(const SecondSample& second);
 
 // The second whose timestamp_ms is closest to `ms` (the earlier second wins
 // a tie). The series must not be empty.
-const SecondSample& closest_second(const Series& series, std::int64_t ms);
+const SecondSample& closest_second(SeriesView series, std::int64_t ms);
 
 // A stretch of whole seconds, from the second starting at `first_ms` to the
 // one starting at `last_ms`, ends one second after its last second: its end
@@ -46,18 +48,24 @@ double stretch_seconds(std::int64_t first_ms, std::int64_t last_ms);
 
 // The seconds whose timestamp_ms lies in `span`: one stretch of the
 // time-ordered series.
-std::span<const SecondSample> seconds_within(const Series& series, Span span);
+SeriesView seconds_within(SeriesView series, Span span);
 
 // The rows of [window_start, window_end] of the time-sorted samples.
 std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
                                            std::int64_t window_end);
 
 struct PreparedWindow {
+    // The window's seconds: `series` when binned for this window alone, else
+    // `borrowed` from the recording's seconds (valid until the recording
+    // prepares its next window).
     Series series;
+    SeriesView borrowed;
     DataQuality data_quality;
     std::string window_start;
     std::string window_end;
     double duration_seconds = 0.0;
+
+    SeriesView seconds() const { return series.empty() ? borrowed : SeriesView(series); }
 };
 
 // Selects the rows of the window (binary search on the sorted samples), bins
@@ -67,30 +75,45 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
                                     const WindowSpans& spans);
 
 // The recording binned by second once, as the windows advance: every second
-// that holds a row, valued over all its rows, is binned when the first
-// window reaching it asks and dropped once the windows have passed it. A
-// window takes the values of the seconds it holds whole as they are; only an
-// edge second whose rows the window cuts is binned again from its in-window
-// rows.
+// from the first window's start on, with or without rows, is binned over all
+// its rows when the first window reaching it asks, and dropped once the
+// windows have passed it. A window reads the stretch of these seconds it
+// spans in place; only an edge second whose rows the window cuts is binned
+// again from its in-window rows, in place too, and put back when the next
+// window is prepared.
 class RecordingSeconds {
 public:
     // `samples` (sorted by time) must outlive this.
     RecordingSeconds(std::span<const MonitorSample> samples, FetalChannel channel)
         : samples_(samples), channel_(channel) {}
 
-    // The window build_second_samples makes from the rows. Windows come in
-    // order: neither start nor end before those of the window asked before.
+    // The window build_second_samples makes from the rows, its seconds
+    // borrowed. Windows come in order: neither start nor end before those of
+    // the window asked before.
     PreparedWindow prepare(const WindowSpans& spans);
 
 private:
+    // Puts back the whole seconds the last window's edges replaced.
+    void restore_edges();
+    // Rebins seconds_[k] from its rows within [rows_begin, rows_end) when
+    // the window cuts it, keeping the whole second to put back.
+    void cut_edge(std::size_t k, std::size_t rows_begin, std::size_t rows_end);
     // The row after the last row of seconds_[k].
-    const MonitorSample* end_of(std::size_t k) const;
+    std::size_t end_of(std::size_t k) const { return k + 1 < seconds_.size() ? row_begin_[k + 1] : binned_rows_; }
+
+    struct Edge {
+        std::size_t at = 0;
+        SecondSample whole;
+    };
 
     std::span<const MonitorSample> samples_;
     FetalChannel channel_;
-    std::vector<SecondSample> seconds_;  // in time order; those before first_ are passed
-    std::size_t first_ = 0;
+    std::vector<SecondSample> seconds_;   // consecutive seconds, the first one being second first_index_
+    std::vector<std::size_t> row_begin_;  // the first row of each of seconds_ (its end when it has none)
+    std::int64_t first_index_ = 0;
     std::size_t binned_rows_ = 0;  // the rows before this are binned
+    Edge edges_[2];
+    std::size_t cut_edges_ = 0;
 };
 
 }  // namespace fhr_core::analysis

@@ -185,7 +185,7 @@ std::vector<double> centred_moving_average(std::span<const double> values) {
 
 }  // namespace detail
 
-bool detect_sinusoidal_pattern(const Series& series, const WindowSpans& spans) {
+bool detect_sinusoidal_pattern(SeriesView series, const WindowSpans& spans) {
     if (!spans.at_least_20_min) return false;
     const std::span<const SecondSample> segment = seconds_within(series, spans.current_20_min);
     if (segment.empty()) return false;

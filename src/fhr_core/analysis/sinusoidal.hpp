@@ -11,7 +11,7 @@ namespace fhr_core::analysis {
 
 // Whether the current 20 minutes of a window of at least 20 minutes hold a
 // smooth oscillation of 3 to 5 cycles per minute.
-bool detect_sinusoidal_pattern(const Series& series, const WindowSpans& spans);
+bool detect_sinusoidal_pattern(SeriesView series, const WindowSpans& spans);
 
 namespace detail {
 

@@ -18,22 +18,42 @@ bool same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::b
 }  // namespace
 
 const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> seconds, Field field) {
+    if (seconds.empty()) {  // nothing to carry to the next call
+        called_ = false;
+        entries_.clear();
+        head_ = 0;
+        sorted_.clear();
+        return sorted_;
+    }
+    const std::int64_t first_ms = seconds.front().timestamp_ms;
+    const std::int64_t last_ms = seconds.back().timestamp_ms;
+    const bool first_call = !called_;
+    if (first_call || !recording_seconds_ || first_ms < first_ms_ || last_ms < last_ms_ || first_ms > last_ms_) {
+        compare_all(seconds, field);
+    } else {
+        compare_ends(seconds, field);
+    }
+    called_ = true;
+    first_ms_ = first_ms;
+    last_ms_ = last_ms;
+    if (head_ > entries_.size() / 2) {
+        entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+    }
+    return first_call ? sort_afresh() : update();
+}
+
+void SortedSeconds::compare_all(std::span<const SecondSample> seconds, Field field) {
     next_.clear();
     for (const SecondSample& second : seconds) {
         if (const std::optional<double>& v = second.*field) next_.push_back(Entry{second.timestamp_ms, *v});
     }
-
-    if (entries_.empty()) {  // the first call: nothing to carry over
-        entries_.swap(next_);
-        return sort_afresh();
-    }
-
     // Both stretches are in time order: one walk finds the values that left
     // and those that arrived (a second present in both with other bits, an
     // edge second binned from fewer rows, counts as both).
     left_.clear();
     arrived_.clear();
-    std::size_t i = 0;
+    std::size_t i = head_;
     std::size_t j = 0;
     while (i < entries_.size() || j < next_.size()) {
         if (j == next_.size() || (i < entries_.size() && entries_[i].second_ms < next_[j].second_ms)) {
@@ -50,16 +70,91 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
         }
     }
     entries_.swap(next_);
+    head_ = 0;
+}
 
+void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field field) {
+    left_.clear();
+    arrived_.clear();
+    const std::int64_t first_ms = seconds.front().timestamp_ms;
+    // The seconds before the new stretch left.
+    while (head_ < entries_.size() && entries_[head_].second_ms < first_ms) left_.push_back(entries_[head_++].value);
+    // The common seconds are seconds[0, common); the rest arrived.
+    const auto common = static_cast<std::size_t>(
+        std::upper_bound(seconds.begin(), seconds.end(), last_ms_,
+                         [](std::int64_t value, const SecondSample& s) { return value < s.timestamp_ms; }) -
+        seconds.begin());
+    // The first common second, against the previous value it had.
+    const std::optional<double>& first = seconds.front().*field;
+    const bool had_first = head_ < entries_.size() && entries_[head_].second_ms == first_ms;
+    if (had_first && !(first && same(*first, entries_[head_].value))) {
+        left_.push_back(entries_[head_].value);
+        if (first) {
+            arrived_.push_back(*first);
+            entries_[head_].value = *first;
+        } else {
+            ++head_;
+        }
+    } else if (!had_first && first) {
+        arrived_.push_back(*first);
+        if (head_ > 0) {
+            entries_[--head_] = Entry{first_ms, *first};
+        } else {
+            entries_.insert(entries_.begin(), Entry{first_ms, *first});
+        }
+    }
+    // The last common second, when it is another one.
+    if (common > 1) {
+        const SecondSample& second = seconds[common - 1];
+        const std::optional<double>& last = second.*field;
+        const bool had_last = entries_.size() > head_ && entries_.back().second_ms == second.timestamp_ms;
+        if (had_last && !(last && same(*last, entries_.back().value))) {
+            left_.push_back(entries_.back().value);
+            if (last) {
+                arrived_.push_back(*last);
+                entries_.back().value = *last;
+            } else {
+                entries_.pop_back();
+            }
+        } else if (!had_last && last) {
+            arrived_.push_back(*last);
+            entries_.push_back(Entry{second.timestamp_ms, *last});
+        }
+    }
+    for (const SecondSample& second : seconds.subspan(common)) {
+        if (const std::optional<double>& v = second.*field) {
+            arrived_.push_back(*v);
+            entries_.push_back(Entry{second.timestamp_ms, *v});
+        }
+    }
+}
+
+const std::vector<double>& SortedSeconds::update() {
     // Mostly new: sorting afresh is cheaper.
-    if (left_.size() + arrived_.size() >= entries_.size() / 2) return sort_afresh();
+    if (left_.size() + arrived_.size() >= (entries_.size() - head_) / 2) return sort_afresh();
     const auto less = [](double a, double b) { return before(a, b); };
     if (left_.size() + arrived_.size() <= kFewChanges) {
-        // A few values: each is found by binary search and moved in place.
-        for (const double v : left_) {
-            sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), v, less));
+        // A few values: each is found by binary search and moved in place. A
+        // value that left and one that arrived are swapped in one move of the
+        // values between their places.
+        const std::size_t pairs = std::min(left_.size(), arrived_.size());
+        for (std::size_t k = 0; k < pairs; ++k) {
+            const double v = arrived_[k];
+            const auto gone = std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], less);
+            const auto place = std::upper_bound(sorted_.begin(), sorted_.end(), v, less);
+            if (place <= gone) {
+                std::move_backward(place, gone, gone + 1);
+                *place = v;
+            } else {
+                std::move(gone + 1, place, gone);
+                *(place - 1) = v;
+            }
         }
-        for (const double v : arrived_) {
+        for (std::size_t k = pairs; k < left_.size(); ++k) {
+            sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], less));
+        }
+        for (std::size_t k = pairs; k < arrived_.size(); ++k) {
+            const double v = arrived_[k];
             sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), v, less), v);
         }
         return sorted_;
@@ -86,7 +181,7 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
 
 const std::vector<double>& SortedSeconds::sort_afresh() {
     sorted_.clear();
-    for (const Entry& e : entries_) sorted_.push_back(e.value);
+    for (std::size_t i = head_; i < entries_.size(); ++i) sorted_.push_back(entries_[i].value);
     sort_total_order(sorted_);
     return sorted_;
 }

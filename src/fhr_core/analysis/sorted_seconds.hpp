@@ -7,7 +7,9 @@
 #include <span>
 #include <vector>
 
+#include "fhr_core/analysis/chunk_amplitudes.hpp"
 #include "fhr_core/analysis/series.hpp"
+#include "fhr_core/analysis/smoothed_seconds.hpp"
 
 namespace fhr_core::analysis {
 
@@ -20,18 +22,38 @@ class SortedSeconds {
 public:
     using Field = std::optional<double> SecondSample::*;
 
+    // `recording_seconds`: every stretch is read from a recording's seconds
+    // as windows in order see them (RecordingSeconds), where a second keeps
+    // its value from window to window unless it is the first or last second
+    // of one of the windows. Two stretches of such windows can then differ,
+    // within their common seconds, only at the first or last of these, and
+    // only those are compared.
+    explicit SortedSeconds(bool recording_seconds = false) : recording_seconds_(recording_seconds) {}
+
     const std::vector<double>& of(std::span<const SecondSample> seconds, Field field);
     // The list of the last call.
     const std::vector<double>& values() const { return sorted_; }
 
 private:
+    // Finds what left and arrived by walking both stretches whole.
+    void compare_all(std::span<const SecondSample> seconds, Field field);
+    // The same for recording seconds whose stretch starts and ends no
+    // earlier than the previous one and shares seconds with it.
+    void compare_ends(std::span<const SecondSample> seconds, Field field);
+    // Folds left_ and arrived_ into sorted_.
+    const std::vector<double>& update();
     const std::vector<double>& sort_afresh();  // sorted_ from entries_
 
     struct Entry {
         std::int64_t second_ms;
         double value;
     };
-    std::vector<Entry> entries_;  // the previous stretch, in time order
+    bool recording_seconds_ = false;
+    bool called_ = false;
+    std::int64_t first_ms_ = 0;  // the previous stretch's first and last seconds
+    std::int64_t last_ms_ = 0;
+    std::vector<Entry> entries_;  // the previous stretch's values from head_ on, in time order
+    std::size_t head_ = 0;
     std::vector<double> sorted_;
     // Scratch lists kept for their capacity.
     std::vector<Entry> next_;
@@ -43,12 +65,20 @@ private:
 // The sorted lists one window's measurements read; the driver keeps one set
 // for the whole run.
 struct WindowSorts {
+    // See SortedSeconds: whether the windows' seconds are a recording's.
+    explicit WindowSorts(bool recording_seconds = false)
+        : baseline(recording_seconds), previous_baseline(recording_seconds), contraction_toco(recording_seconds),
+          fetal(recording_seconds), maternal(recording_seconds), toco(recording_seconds),
+          contraction_smoothing(recording_seconds), variability_chunks(recording_seconds) {}
+
     SortedSeconds baseline;           // fetal values of the current 10 minutes
     SortedSeconds previous_baseline;  // fetal values of the 10 minutes before
     SortedSeconds contraction_toco;   // TOCO values of the current 20 minutes
     SortedSeconds fetal;              // the whole window's values, for the features
     SortedSeconds maternal;
     SortedSeconds toco;
+    SmoothedSeconds contraction_smoothing;  // the smoothed TOCO of the current 20 minutes
+    ChunkAmplitudes variability_chunks;     // of the current 10 minutes and the 10 before
     // Whether the whole window is its current 10 (20) minutes, as measured
     // just before the features: they then read the baseline's (contraction)
     // list of this window.

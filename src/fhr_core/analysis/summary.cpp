@@ -81,8 +81,15 @@ double quantile(const std::vector<double>& sorted, double q) {
 
 double select_quantile(std::vector<double>& values, double q) {
     const auto nth = values.begin() + static_cast<std::ptrdiff_t>(detail::quantile_index(values.size(), q));
-    std::nth_element(values.begin(), nth, values.end(),
-                     [](double a, double b) { return total_order_key(a) < total_order_key(b); });
+    // Without NaNs and zeros, < is the total order and values it finds equal
+    // have equal bits: the plain comparison selects the same element.
+    const bool plain = std::none_of(values.begin(), values.end(), [](double v) { return !(v < 0.0 || v > 0.0); });
+    if (plain) {
+        std::nth_element(values.begin(), nth, values.end());
+    } else {
+        std::nth_element(values.begin(), nth, values.end(),
+                         [](double a, double b) { return total_order_key(a) < total_order_key(b); });
+    }
     return *nth;
 }
 
@@ -91,14 +98,19 @@ ValueSummary summarize_values(std::vector<double>& values) {
     return summarize_sorted(values);
 }
 
+std::optional<double> mean_of_sorted(const std::vector<double>& values) {
+    if (values.empty()) return std::nullopt;
+    double sum = -0.0;
+    for (const double v : values) sum += v;
+    return sum / static_cast<double>(values.size());
+}
+
 ValueSummary summarize_sorted(const std::vector<double>& values) {
     ValueSummary summary;
     if (values.empty()) return summary;
 
     const auto n = static_cast<double>(values.size());
-    double sum = -0.0;
-    for (const double v : values) sum += v;
-    const double mean = sum / n;
+    const double mean = *mean_of_sorted(values);
 
     double squares = 0.0;
     for (const double v : values) {

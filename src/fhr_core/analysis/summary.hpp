@@ -44,6 +44,10 @@ double select_quantile(std::vector<double>& values, double q);
 // Sorts `values` in place and summarizes them; all fields absent when empty.
 ValueSummary summarize_values(std::vector<double>& values);
 
+// The mean of values already in ascending total order, summed in that
+// order; absent when empty.
+std::optional<double> mean_of_sorted(const std::vector<double>& values);
+
 // Summarizes values already in ascending total order.
 ValueSummary summarize_sorted(const std::vector<double>& values);
 

@@ -24,7 +24,7 @@ constexpr double kMedianQuantile = 0.5;
 
 }  // namespace
 
-std::optional<double> estimate_variability(const Series& series, Span span, double baseline) {
+std::optional<double> estimate_variability(SeriesView series, Span span, double baseline, ChunkAmplitudes& shared) {
     const std::int64_t from_ms = span.from_ms;
     const std::int64_t to_ms = span.to_ms;
     if (from_ms >= to_ms) return std::nullopt;
@@ -47,17 +47,25 @@ std::optional<double> estimate_variability(const Series& series, Span span, doub
         const std::uint64_t remaining = time::length_between(chunk_start, to_ms);
         const std::int64_t chunk_end = remaining > kChunkMs ? time::later(chunk_start, kChunkMs) : to_ms;
 
-        chunk.clear();
-        for (; next != series.end() && next->timestamp_ms < chunk_end; ++next) {
-            if (next->fetal_bpm &&
-                std::abs(*next->fetal_bpm - baseline) <= kMaxDistanceFromBaselineBpm) {
-                chunk.push_back(*next->fetal_bpm);
+        const auto first = next;
+        while (next != series.end() && next->timestamp_ms < chunk_end) ++next;
+        const auto measure = [&]() -> std::optional<double> {
+            chunk.clear();
+            for (auto second = first; second != next; ++second) {
+                if (second->fetal_bpm && std::abs(*second->fetal_bpm - baseline) <= kMaxDistanceFromBaselineBpm) {
+                    chunk.push_back(*second->fetal_bpm);
+                }
             }
-        }
-        if (chunk.size() >= kMinChunkValues) {
+            if (chunk.size() < kMinChunkValues) return std::nullopt;
             const double high = select_quantile(chunk, kAmplitudeHighQuantile);
-            amplitudes.push_back(high - select_quantile(chunk, kAmplitudeLowQuantile));
-        }
+            return high - select_quantile(chunk, kAmplitudeLowQuantile);
+        };
+        // A chunk holding neither end of the window is the same in every
+        // window meeting it.
+        const bool inner = first != series.begin() && next != series.end();
+        const std::optional<double> amplitude =
+            inner && shared.shared() ? shared.amplitude(chunk_start, chunk_end, baseline, measure) : measure();
+        if (amplitude) amplitudes.push_back(*amplitude);
         if (chunk_end == to_ms) break;
         chunk_start = chunk_end;
     }
