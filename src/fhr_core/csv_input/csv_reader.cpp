@@ -60,12 +60,11 @@ Result<InputData> read_monitor_csv_str(std::string_view text) {
 
     InputData input;
     input.samples.reserve(count_data_lines(text));
-    std::vector<std::string_view> cells;
-    cells.reserve(columns.cells_needed);
+    time::TimestampSequence timestamps;
     while (lines.next(line)) {
         if (is_blank(line)) continue;
         MonitorSample& sample = input.samples.emplace_back();
-        if (auto failure = read_row(line, lines.number(), columns, cells, sample)) return Failure{std::move(*failure)};
+        if (auto failure = read_row(line, lines.number(), columns, timestamps, sample)) return Failure{std::move(*failure)};
     }
     finish_input(input);
     return input;

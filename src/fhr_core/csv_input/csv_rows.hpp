@@ -5,12 +5,14 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fhr_core/model/input.hpp"
+#include "fhr_core/time/timestamp.hpp"
 
 namespace fhr_core::csv_input {
 
@@ -25,7 +27,14 @@ struct Columns {
     std::size_t date = kNoColumn;
     std::array<std::size_t, 5> values{kNoColumn, kNoColumn, kNoColumn, kNoColumn, kNoColumn};
     std::size_t cells_needed = 0;  // one past the rightmost recognised column
+    // What each of the first cells_needed cells holds: kSkipCell, kDateCell,
+    // or kFirstValueCell plus the index into `values`.
+    std::vector<std::uint8_t> roles;
 };
+
+inline constexpr std::uint8_t kSkipCell = 0;
+inline constexpr std::uint8_t kDateCell = 1;
+inline constexpr std::uint8_t kFirstValueCell = 2;
 
 Columns find_columns(std::string_view header);
 
@@ -33,9 +42,9 @@ Columns find_columns(std::string_view header);
 bool is_blank(std::string_view line);
 
 // Reads the non-blank data line numbered `row` into `sample`; on failure
-// returns the message and leaves `sample` partly written. `cells` is scratch
-// space kept between calls.
+// returns the message and leaves `sample` partly written. `timestamps` is
+// kept from row to row of one text.
 std::optional<std::string> read_row(std::string_view line, std::size_t row, const Columns& columns,
-                                    std::vector<std::string_view>& cells, MonitorSample& sample);
+                                    time::TimestampSequence& timestamps, MonitorSample& sample);
 
 }  // namespace fhr_core::csv_input
