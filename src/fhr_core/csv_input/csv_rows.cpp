@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <tuple>
+#include <utility>
 
 #include "fhr_core/csv_input/number.hpp"
 #include "fhr_core/model/text.hpp"
@@ -73,15 +74,18 @@ Columns find_columns(std::string_view header) {
         begin = comma + 1;
         ++index;
     }
-    columns.cells_needed = columns.date + 1;
-    for (std::size_t position : columns.values) {
-        if (position != kNoColumn && position + 1 > columns.cells_needed) columns.cells_needed = position + 1;
-    }
     if (columns.date == kNoColumn) return columns;
-    columns.roles.assign(columns.cells_needed, kSkipCell);
-    columns.roles[columns.date] = kDateCell;
+    columns.cells[columns.cell_count++] = {columns.date, kDateCell};
     for (std::size_t v = 0; v < columns.values.size(); ++v) {
-        if (columns.values[v] != kNoColumn) columns.roles[columns.values[v]] = static_cast<std::uint8_t>(kFirstValueCell + v);
+        if (columns.values[v] != kNoColumn) {
+            columns.cells[columns.cell_count++] = {columns.values[v], static_cast<std::uint8_t>(kFirstValueCell + v)};
+        }
+    }
+    // Left to right (positions are distinct: one name per cell).
+    for (std::size_t i = 1; i < columns.cell_count; ++i) {
+        for (std::size_t j = i; j > 0 && columns.cells[j - 1].position > columns.cells[j].position; --j) {
+            std::swap(columns.cells[j - 1], columns.cells[j]);
+        }
     }
     return columns;
 }
@@ -105,17 +109,24 @@ std::optional<std::string> read_row(std::string_view line, std::size_t row, cons
     std::optional<std::string_view> date_cell;
     const char* begin = line.data();
     const char* const end = begin + line.size();
-    for (std::size_t index = 0; index < columns.cells_needed; ++index) {
-        const char* const comma = find_comma(begin, end);
+    std::size_t index = 0;  // of the cell that starts at `begin`
+    for (std::size_t c = 0; c < columns.cell_count; ++c) {
+        const Columns::Cell wanted = columns.cells[c];
+        const char* comma = find_comma(begin, end);
+        for (; index < wanted.position && comma != end; ++index) {
+            begin = comma + 1;
+            comma = find_comma(begin, end);
+        }
+        if (index < wanted.position) break;  // the line ends before this cell
         const std::string_view cell(begin, static_cast<std::size_t>(comma - begin));
-        const std::uint8_t role = columns.roles[index];
-        if (role == kDateCell) {
+        if (wanted.role == kDateCell) {
             date_cell = cell;
-        } else if (role >= kFirstValueCell) {
-            *fields[role - kFirstValueCell] = read_value(cell);
+        } else {
+            *fields[wanted.role - kFirstValueCell] = read_value(cell);
         }
         if (comma == end) break;
         begin = comma + 1;
+        ++index;
     }
     if (!date_cell) return "row " + std::to_string(row) + " is missing Date";
     const std::string_view date = trim_white_space(*date_cell);

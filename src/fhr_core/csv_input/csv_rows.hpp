@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "fhr_core/model/input.hpp"
@@ -26,15 +27,18 @@ inline constexpr std::string_view kMissingDateMessage = "CSV is missing required
 struct Columns {
     std::size_t date = kNoColumn;
     std::array<std::size_t, 5> values{kNoColumn, kNoColumn, kNoColumn, kNoColumn, kNoColumn};
-    std::size_t cells_needed = 0;  // one past the rightmost recognised column
-    // What each of the first cells_needed cells holds: kSkipCell, kDateCell,
-    // or kFirstValueCell plus the index into `values`.
-    std::vector<std::uint8_t> roles;
+    // The recognised columns from left to right: where each stands and what it
+    // holds (kDateCell, or kFirstValueCell plus the index into `values`).
+    struct Cell {
+        std::size_t position = 0;
+        std::uint8_t role = 0;
+    };
+    std::array<Cell, std::tuple_size_v<decltype(values)> + 1> cells{};
+    std::size_t cell_count = 0;
 };
 
-inline constexpr std::uint8_t kSkipCell = 0;
-inline constexpr std::uint8_t kDateCell = 1;
-inline constexpr std::uint8_t kFirstValueCell = 2;
+inline constexpr std::uint8_t kDateCell = 0;
+inline constexpr std::uint8_t kFirstValueCell = 1;
 
 Columns find_columns(std::string_view header);
 
