@@ -132,7 +132,7 @@ std::optional<std::string> read_row(std::string_view line, std::size_t row, cons
     const std::string_view date = trim_white_space(*date_cell);
     auto instant = timestamps.parse(date);
     if (!instant) return "row " + std::to_string(row) + " has invalid Date: " + std::move(instant).error();
-    sample.timestamp = InlineText(date);
+    sample.timestamp.assign(date);
     sample.timestamp_ms = *instant;
     return std::nullopt;
 }
