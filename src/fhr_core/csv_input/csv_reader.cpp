@@ -80,6 +80,9 @@ Result<InputData> read_monitor_csv_str(std::string_view text) {
     InputData input;
     input.samples.reserve(rows_to_reserve(text.substr(lines.position())));
     time::TimestampSequence timestamps;
+    std::size_t out_of_order = 0;
+    std::size_t duplicates = 0;
+    std::int64_t previous = 0;
     while (lines.next(line)) {
         if (is_blank(line)) continue;
         if (input.samples.size() == input.samples.capacity()) {
@@ -88,8 +91,14 @@ Result<InputData> read_monitor_csv_str(std::string_view text) {
         }
         MonitorSample& sample = input.samples.emplace_back();
         if (auto failure = read_row(line, lines.number(), columns, timestamps, sample)) return Failure{std::move(*failure)};
+        // The time order counted here, while the sample is at hand.
+        if (input.samples.size() > 1) {
+            out_of_order += sample.timestamp_ms < previous ? 1 : 0;
+            duplicates += sample.timestamp_ms == previous ? 1 : 0;
+        }
+        previous = sample.timestamp_ms;
     }
-    finish_input(input);
+    finish_input(input, out_of_order, duplicates);
     return input;
 }
 
