@@ -30,6 +30,7 @@ public:
     }
 
     std::size_t number() const { return number_; }
+    std::size_t position() const { return pos_; }
 
 private:
     std::string_view text_;
@@ -37,15 +38,33 @@ private:
     std::size_t number_ = 0;
 };
 
-// The number of non-blank lines after the header: the samples are reserved
-// once, so the vector never grows by copying.
-std::size_t count_data_lines(std::string_view text) {
-    LineCursor lines(text);
+// The number of non-blank lines of `rest`, a text that starts a line.
+std::size_t count_data_lines(std::string_view rest) {
+    LineCursor lines(rest);
     std::string_view line;
-    lines.next(line);
     std::size_t count = 0;
     while (lines.next(line)) count += is_blank(line) ? 0 : 1;
     return count;
+}
+
+// How many samples to reserve for the data lines of `rest` (the text after
+// the header), without a pass over the whole text: a text of few lines is
+// counted exactly; a longer one is estimated from the mean length of its
+// first lines, with a small margin. Should the estimate fall short, the
+// reader counts the rest exactly then.
+std::size_t rows_to_reserve(std::string_view rest) {
+    constexpr std::size_t kSampledLines = 64;
+    LineCursor lines(rest);
+    std::string_view line;
+    std::size_t count = 0;
+    while (lines.number() < kSampledLines && lines.next(line)) count += is_blank(line) ? 0 : 1;
+    const std::size_t sampled_bytes = lines.position();
+    if (sampled_bytes == rest.size()) return count;
+    if (count == 0) return count_data_lines(rest.substr(sampled_bytes));
+    const std::size_t remaining = rest.size() - sampled_bytes;
+    const std::size_t estimate =
+        remaining / sampled_bytes * count + remaining % sampled_bytes * count / sampled_bytes;
+    return count + estimate + estimate / 32;
 }
 
 }  // namespace
@@ -59,15 +78,27 @@ Result<InputData> read_monitor_csv_str(std::string_view text) {
     if (columns.date == kNoColumn) return Failure{std::string(kMissingDateMessage)};
 
     InputData input;
-    input.samples.reserve(count_data_lines(text));
-    std::vector<std::string_view> cells;
-    cells.reserve(columns.cells_needed);
+    input.samples.reserve(rows_to_reserve(text.substr(lines.position())));
+    time::TimestampSequence timestamps;
+    std::size_t out_of_order = 0;
+    std::size_t duplicates = 0;
+    std::int64_t previous = 0;
     while (lines.next(line)) {
         if (is_blank(line)) continue;
+        if (input.samples.size() == input.samples.capacity()) {
+            // The estimate fell short: this row and the rest, counted exactly.
+            input.samples.reserve(input.samples.size() + 1 + count_data_lines(text.substr(lines.position())));
+        }
         MonitorSample& sample = input.samples.emplace_back();
-        if (auto failure = read_row(line, lines.number(), columns, cells, sample)) return Failure{std::move(*failure)};
+        if (auto failure = read_row(line, lines.number(), columns, timestamps, sample)) return Failure{std::move(*failure)};
+        // The time order counted here, while the sample is at hand.
+        if (input.samples.size() > 1) {
+            out_of_order += sample.timestamp_ms < previous ? 1 : 0;
+            duplicates += sample.timestamp_ms == previous ? 1 : 0;
+        }
+        previous = sample.timestamp_ms;
     }
-    finish_input(input);
+    finish_input(input, out_of_order, duplicates);
     return input;
 }
 

@@ -1,10 +1,13 @@
 #include "fhr_core/csv_input/csv_rows.hpp"
 
+#include <bit>
+#include <cstring>
+#include <iterator>
 #include <tuple>
+#include <utility>
 
 #include "fhr_core/csv_input/number.hpp"
 #include "fhr_core/model/text.hpp"
-#include "fhr_core/time/timestamp.hpp"
 
 namespace fhr_core::csv_input {
 namespace {
@@ -24,19 +27,24 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Splits `line` at commas into `cells`, keeping at most `limit` cells: the
-// cells past the last recognised column are never looked at.
-void split_cells(std::string_view line, std::size_t limit, std::vector<std::string_view>& cells) {
-    cells.clear();
-    const char* begin = line.data();
-    const char* const end = line.data() + line.size();
-    while (cells.size() < limit) {
-        const char* p = begin;
-        while (p != end && *p != ',') ++p;
-        cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
-        if (p == end) return;
-        begin = p + 1;
+// The first comma in [p, end), or end. Eight bytes at a time where the
+// machine reads words little-endian: the lowest marked byte of the zero-byte
+// test is exact (a false mark can only sit above a true one).
+const char* find_comma(const char* p, const char* const end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+        constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+        while (end - p >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p, sizeof word);
+            const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(','));
+            const std::uint64_t marks = (x - kOnes) & ~x & kHighBits;
+            if (marks != 0) return p + std::countr_zero(marks) / 8;
+            p += sizeof word;
+        }
     }
+    while (p != end && *p != ',') ++p;
+    return p;
 }
 
 }  // namespace
@@ -66,18 +74,26 @@ Columns find_columns(std::string_view header) {
         begin = comma + 1;
         ++index;
     }
-    columns.cells_needed = columns.date + 1;
-    for (std::size_t position : columns.values) {
-        if (position != kNoColumn && position + 1 > columns.cells_needed) columns.cells_needed = position + 1;
+    if (columns.date == kNoColumn) return columns;
+    columns.cells[columns.cell_count++] = {columns.date, kDateCell};
+    for (std::size_t v = 0; v < columns.values.size(); ++v) {
+        if (columns.values[v] != kNoColumn) {
+            columns.cells[columns.cell_count++] = {columns.values[v], static_cast<std::uint8_t>(kFirstValueCell + v)};
+        }
+    }
+    // Left to right (positions are distinct: one name per cell).
+    for (std::size_t i = 1; i < columns.cell_count; ++i) {
+        for (std::size_t j = i; j > 0 && columns.cells[j - 1].position > columns.cells[j].position; --j) {
+            std::swap(columns.cells[j - 1], columns.cells[j]);
+        }
     }
     return columns;
 }
 
 namespace {
 
-std::optional<double> read_value(const std::vector<std::string_view>& cells, std::size_t position) {
-    if (position == kNoColumn || position >= cells.size()) return std::nullopt;
-    const std::string_view cell = trim_white_space(cells[position]);
+OptionalValue read_value(std::string_view cell) {
+    cell = trim_white_space(cell);
     if (cell.empty()) return std::nullopt;
     return parse_value_cell(cell);
 }
@@ -85,19 +101,39 @@ std::optional<double> read_value(const std::vector<std::string_view>& cells, std
 }  // namespace
 
 std::optional<std::string> read_row(std::string_view line, std::size_t row, const Columns& columns,
-                                    std::vector<std::string_view>& cells, MonitorSample& sample) {
-    split_cells(line, columns.cells_needed, cells);
-    if (cells.size() <= columns.date) return "row " + std::to_string(row) + " is missing Date";
-    const std::string_view date = trim_white_space(cells[columns.date]);
-    auto instant = time::parse_monitor_timestamp(date);
+                                    time::TimestampSequence& timestamps, MonitorSample& sample) {
+    // The fields in the order of Columns::values.
+    OptionalValue* const fields[] = {&sample.hr1, &sample.hr2, &sample.hr3, &sample.hrm, &sample.toco};
+    static_assert(std::size(fields) == std::tuple_size_v<decltype(Columns::values)>);
+    for (OptionalValue* field : fields) field->reset();
+    std::optional<std::string_view> date_cell;
+    const char* begin = line.data();
+    const char* const end = begin + line.size();
+    std::size_t index = 0;  // of the cell that starts at `begin`
+    for (std::size_t c = 0; c < columns.cell_count; ++c) {
+        const Columns::Cell wanted = columns.cells[c];
+        const char* comma = find_comma(begin, end);
+        for (; index < wanted.position && comma != end; ++index) {
+            begin = comma + 1;
+            comma = find_comma(begin, end);
+        }
+        if (index < wanted.position) break;  // the line ends before this cell
+        const std::string_view cell(begin, static_cast<std::size_t>(comma - begin));
+        if (wanted.role == kDateCell) {
+            date_cell = cell;
+        } else {
+            *fields[wanted.role - kFirstValueCell] = read_value(cell);
+        }
+        if (comma == end) break;
+        begin = comma + 1;
+        ++index;
+    }
+    if (!date_cell) return "row " + std::to_string(row) + " is missing Date";
+    const std::string_view date = trim_white_space(*date_cell);
+    auto instant = timestamps.parse(date);
     if (!instant) return "row " + std::to_string(row) + " has invalid Date: " + std::move(instant).error();
     sample.timestamp.assign(date);
     sample.timestamp_ms = *instant;
-    sample.hr1 = read_value(cells, columns.values[0]);
-    sample.hr2 = read_value(cells, columns.values[1]);
-    sample.hr3 = read_value(cells, columns.values[2]);
-    sample.hrm = read_value(cells, columns.values[3]);
-    sample.toco = read_value(cells, columns.values[4]);
     return std::nullopt;
 }
 

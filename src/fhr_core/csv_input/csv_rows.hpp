@@ -5,12 +5,15 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "fhr_core/model/input.hpp"
+#include "fhr_core/time/timestamp.hpp"
 
 namespace fhr_core::csv_input {
 
@@ -24,8 +27,18 @@ inline constexpr std::string_view kMissingDateMessage = "CSV is missing required
 struct Columns {
     std::size_t date = kNoColumn;
     std::array<std::size_t, 5> values{kNoColumn, kNoColumn, kNoColumn, kNoColumn, kNoColumn};
-    std::size_t cells_needed = 0;  // one past the rightmost recognised column
+    // The recognised columns from left to right: where each stands and what it
+    // holds (kDateCell, or kFirstValueCell plus the index into `values`).
+    struct Cell {
+        std::size_t position = 0;
+        std::uint8_t role = 0;
+    };
+    std::array<Cell, std::tuple_size_v<decltype(values)> + 1> cells{};
+    std::size_t cell_count = 0;
 };
+
+inline constexpr std::uint8_t kDateCell = 0;
+inline constexpr std::uint8_t kFirstValueCell = 1;
 
 Columns find_columns(std::string_view header);
 
@@ -33,9 +46,9 @@ Columns find_columns(std::string_view header);
 bool is_blank(std::string_view line);
 
 // Reads the non-blank data line numbered `row` into `sample`; on failure
-// returns the message and leaves `sample` partly written. `cells` is scratch
-// space kept between calls.
+// returns the message and leaves `sample` partly written. `timestamps` is
+// kept from row to row of one text.
 std::optional<std::string> read_row(std::string_view line, std::size_t row, const Columns& columns,
-                                    std::vector<std::string_view>& cells, MonitorSample& sample);
+                                    time::TimestampSequence& timestamps, MonitorSample& sample);
 
 }  // namespace fhr_core::csv_input

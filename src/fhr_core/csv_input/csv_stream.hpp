@@ -30,7 +30,7 @@ private:
     std::size_t read_ = 0;  // bytes of text_ already read
     std::size_t line_number_ = 0;
     std::optional<Columns> columns_;
-    std::vector<std::string_view> cells_;
+    time::TimestampSequence timestamps_;
 };
 
 }  // namespace fhr_core::csv_input

@@ -82,38 +82,11 @@ DecimalShape scan_decimal(std::string_view s) {
     return shape;
 }
 
-// Plain decimals with few digits ("146.25", "-3", "12.") are read exactly: the
-// digits form an integer below 2^53 and the power of ten is exact, so one IEEE
-// division gives the correctly rounded value. Anything else returns nothing.
-std::optional<double> parse_short_decimal(std::string_view s) {
-    constexpr std::size_t kMaxDigits = 15;  // 10^15 < 2^53
-    static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const char* p = s.data();
-    const char* const end = p + s.size();
-    // Digits past the limit wrap the (unsigned) mantissa, which is then unused.
-    std::uint64_t mantissa = 0;
-    const auto read_digits = [&] {
-        const char* const first = p;
-        for (unsigned d; p != end && (d = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p) {
-            mantissa = mantissa * 10 + d;
-        }
-        return static_cast<std::size_t>(p - first);
-    };
-    std::size_t digits = read_digits();
-    std::size_t fraction_digits = 0;
-    if (p != end && *p == '.') {
-        ++p;
-        fraction_digits = read_digits();
-        digits += fraction_digits;
-    }
-    if (p != end || digits == 0 || digits > kMaxDigits) return std::nullopt;
-    return static_cast<double>(mantissa) / kPowersOfTen[fraction_digits];
-}
-
 }  // namespace
 
-std::optional<double> parse_value_cell(std::string_view cell) {
+namespace detail {
+
+OptionalValue parse_other_value_cell(std::string_view cell) {
     std::string_view body = cell;
     bool negative = false;
     if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
@@ -146,5 +119,7 @@ std::optional<double> parse_value_cell(std::string_view cell) {
     }
     return negative ? -value : value;
 }
+
+}  // namespace detail
 
 }  // namespace fhr_core::csv_input

@@ -87,6 +87,14 @@ public:
     ~InlineText() { release(); }
 
     void assign(std::string_view text) {
+        // In place when it fits (memmove: `text` may view this object's own
+        // characters); the bytes go straight to their place, with no
+        // temporary to copy over.
+        if (!on_heap() && text.size() <= kInlineCapacity) {
+            if (!text.empty()) std::memmove(storage_, text.data(), text.size());
+            set_inline_size(text.size());
+            return;
+        }
         // Copy first: `text` may view this object's own characters.
         InlineText copy(text);
         *this = std::move(copy);

@@ -33,8 +33,7 @@ std::string window_minutes_bounds_text() {
 }
 
 void finish_input(InputData& input) {
-    std::vector<MonitorSample>& samples = input.samples;
-    // One pass counts both; the duplicate count is final unless a sort is needed.
+    const std::vector<MonitorSample>& samples = input.samples;
     std::size_t out_of_order = 0;
     std::size_t duplicates = 0;
     for (std::size_t i = 1; i < samples.size(); ++i) {
@@ -42,18 +41,24 @@ void finish_input(InputData& input) {
         out_of_order += samples[i].timestamp_ms < previous ? 1 : 0;
         duplicates += samples[i].timestamp_ms == previous ? 1 : 0;
     }
-    input.out_of_order_rows = out_of_order;
-    if (out_of_order != 0) {
+    finish_input(input, out_of_order, duplicates);
+}
+
+void finish_input(InputData& input, std::size_t out_of_order_rows, std::size_t duplicate_timestamps) {
+    std::vector<MonitorSample>& samples = input.samples;
+    // The duplicate count is final unless a sort is needed.
+    input.out_of_order_rows = out_of_order_rows;
+    if (out_of_order_rows != 0) {
         std::stable_sort(samples.begin(), samples.end(),
                          [](const MonitorSample& a, const MonitorSample& b) {
                              return a.timestamp_ms < b.timestamp_ms;
                          });
-        duplicates = 0;
+        duplicate_timestamps = 0;
         for (std::size_t i = 1; i < samples.size(); ++i) {
-            duplicates += samples[i].timestamp_ms == samples[i - 1].timestamp_ms ? 1 : 0;
+            duplicate_timestamps += samples[i].timestamp_ms == samples[i - 1].timestamp_ms ? 1 : 0;
         }
     }
-    input.duplicate_timestamps = duplicates;
+    input.duplicate_timestamps = duplicate_timestamps;
 }
 
 }  // namespace fhr_core

@@ -105,4 +105,8 @@ constexpr std::uint32_t effective_step_seconds(std::uint32_t step_seconds) {
 // finish with this step.
 void finish_input(InputData& input);
 
+// The same, with both counts taken while the samples were read (over the
+// samples in the order read), so that no second pass is needed.
+void finish_input(InputData& input, std::size_t out_of_order_rows, std::size_t duplicate_timestamps);
+
 }  // namespace fhr_core

@@ -45,10 +45,9 @@ std::size_t white_space_before(std::string_view text, std::size_t end) {
 
 }  // namespace
 
-std::string_view trim_white_space(std::string_view text) {
-    // Most cells start and end with a printable ASCII character: nothing to trim.
-    const auto plain = [](char c) { return c > ' ' && c < 0x7F; };
-    if (text.empty() || (plain(text.front()) && plain(text.back()))) return text;
+namespace detail {
+
+std::string_view trim_white_space_edges(std::string_view text) {
     std::size_t begin = 0;
     while (begin < text.size()) {
         const std::size_t len = white_space_at(text, begin);
@@ -63,5 +62,7 @@ std::string_view trim_white_space(std::string_view text) {
     }
     return text.substr(begin, end - begin);
 }
+
+}  // namespace detail
 
 }  // namespace fhr_core

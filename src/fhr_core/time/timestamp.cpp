@@ -1,6 +1,7 @@
 #include "fhr_core/time/timestamp.hpp"
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -77,54 +78,70 @@ std::optional<std::string_view> piece(std::string_view s, char sep, std::size_t 
     return s.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
 }
 
+constexpr std::size_t kLayoutLength = TimestampSequence::kWholeLength;
+
 // The layout nearly every monitor writes: "YYYY-MM-DD hh:mm:ss" with an
 // optional "T" for the blank, an optional fraction and an optional final "Z".
 // Read directly, it gives exactly what the general parser gives for such a
 // text; anything else (or a component out of range, which needs the general
-// parser's message) returns nothing and takes the general path.
-std::optional<std::int64_t> parse_common_layout(std::string_view s) {
-    constexpr std::size_t kLayoutLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+// parser's message) returns nothing and takes the general path. The layout is
+// read in two halves: the whole seconds of the first 19 characters, and the
+// milliseconds of what follows them ("" or "." and digits).
+std::optional<std::int64_t> common_layout_whole_ms(const char* s) {
+    // Each digit as its unsigned distance from '0': a non-digit is above 9.
+    const auto digit = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(s[i])) - unsigned{'0'}; };
+    const unsigned c0 = digit(0), c1 = digit(1), c2 = digit(2), c3 = digit(3);
+    const unsigned m0 = digit(5), m1 = digit(6), d0 = digit(8), d1 = digit(9);
+    const unsigned h0 = digit(11), h1 = digit(12), n0 = digit(14), n1 = digit(15);
+    const unsigned s0 = digit(17), s1 = digit(18);
+    const bool digits = (c0 < 10) & (c1 < 10) & (c2 < 10) & (c3 < 10) & (m0 < 10) & (m1 < 10) & (d0 < 10) &
+                        (d1 < 10) & (h0 < 10) & (h1 < 10) & (n0 < 10) & (n1 < 10) & (s0 < 10) & (s1 < 10);
+    const bool separators = (s[4] == '-') & (s[7] == '-') & ((s[10] == ' ') | (s[10] == 'T')) &
+                            (s[13] == ':') & (s[16] == ':');
+    if (!(digits & separators)) return std::nullopt;
+    const unsigned month = m0 * 10 + m1;
+    const unsigned day = d0 * 10 + d1;
+    const unsigned hour = h0 * 10 + h1;
+    const unsigned minute = n0 * 10 + n1;
+    const unsigned second = s0 * 10 + s1;
+    if ((month - 1 >= 12) | (day - 1 >= 31) | (hour > 23) | (minute > 59) | (second > 59)) return std::nullopt;
+    const auto year = static_cast<std::int32_t>(((c0 * 10 + c1) * 10 + c2) * 10 + c3);
+    const std::int64_t days = detail::days_from_civil(year, month, day);
+    return (days * kSecondsPerDay + std::int64_t{hour} * kSecondsPerHour + std::int64_t{minute} * kSecondsPerMinute +
+            second) *
+           kMillisPerSecond;
+}
+
+std::optional<std::int64_t> common_layout_millis(std::string_view fraction) {
+    if (fraction.empty()) return 0;
+    if (fraction.front() != '.') return std::nullopt;
+    static constexpr int kScale[] = {100, 10, 1};
+    std::int64_t millis = 0;
+    unsigned bad = 0;
+    for (std::size_t i = 1; i < fraction.size(); ++i) {
+        const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(fraction[i])) - unsigned{'0'};
+        bad |= d >= 10 ? 1u : 0u;
+        if (i <= 3) millis += static_cast<std::int64_t>(d) * kScale[i - 1];
+    }
+    if (bad != 0) return std::nullopt;
+    return millis;
+}
+
+// The text without one final "Z", when what remains is at least as long as the layout.
+std::optional<std::string_view> common_layout_body(std::string_view s) {
     if (!s.empty() && s.back() == 'Z') s.remove_suffix(1);
     if (s.size() < kLayoutLength) return std::nullopt;
-    const auto digit = [&](std::size_t i) -> int {
-        const char c = s[i];
-        return (c >= '0' && c <= '9') ? c - '0' : -1;
-    };
-    const auto two = [&](std::size_t i) -> int {
-        const int a = digit(i);
-        const int b = digit(i + 1);
-        return (a < 0 || b < 0) ? -1 : a * 10 + b;
-    };
-    if (s[4] != '-' || s[7] != '-' || (s[10] != ' ' && s[10] != 'T') || s[13] != ':' || s[16] != ':') {
-        return std::nullopt;
-    }
-    const int century = two(0);
-    const int year_low = two(2);
-    const int month = two(5);
-    const int day = two(8);
-    const int hour = two(11);
-    const int minute = two(14);
-    const int second = two(17);
-    if (century < 0 || year_low < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 ||
-        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
-        return std::nullopt;
-    }
-    std::int64_t millis = 0;
-    if (s.size() > kLayoutLength) {
-        if (s[kLayoutLength] != '.') return std::nullopt;
-        static constexpr int kScale[] = {100, 10, 1};
-        for (std::size_t i = kLayoutLength + 1; i < s.size(); ++i) {
-            const int d = digit(i);
-            if (d < 0) return std::nullopt;
-            const std::size_t place = i - kLayoutLength - 1;
-            if (place < 3) millis += d * kScale[place];
-        }
-    }
-    const std::int64_t days = detail::days_from_civil(century * 100 + year_low, static_cast<std::uint32_t>(month),
-                                              static_cast<std::uint32_t>(day));
-    return ((days * kSecondsPerDay + hour * kSecondsPerHour + minute * kSecondsPerMinute + second) *
-            kMillisPerSecond) +
-           millis;
+    return s;
+}
+
+std::optional<std::int64_t> parse_common_layout(std::string_view text) {
+    const auto s = common_layout_body(text);
+    if (!s) return std::nullopt;
+    const auto whole = common_layout_whole_ms(s->data());
+    if (!whole) return std::nullopt;
+    const auto millis = common_layout_millis(s->substr(kLayoutLength));
+    if (!millis) return std::nullopt;
+    return *whole + *millis;
 }
 
 }  // namespace
@@ -281,6 +298,22 @@ Result<std::int64_t> parse_monitor_timestamp(std::string_view text) {
         overflow ? std::nullopt : instant_from_seconds(utc_seconds, *millis);
     if (!instant) return Failure{message("timestamp component out of range: ", text)};
     return *instant;
+}
+
+Result<std::int64_t> TimestampSequence::parse(std::string_view text) {
+    if (const auto s = common_layout_body(text)) {
+        const auto millis = common_layout_millis(s->substr(kLayoutLength));
+        if (millis) {
+            if (known_ && std::memcmp(s->data(), whole_text_, kLayoutLength) == 0) return whole_ms_ + *millis;
+            if (const auto whole = common_layout_whole_ms(s->data())) {
+                std::memcpy(whole_text_, s->data(), kLayoutLength);
+                whole_ms_ = *whole;
+                known_ = true;
+                return *whole + *millis;
+            }
+        }
+    }
+    return parse_monitor_timestamp(text);
 }
 
 }  // namespace fhr_core::time

@@ -1,6 +1,7 @@
 // Monitor timestamp texts to milliseconds since 1970-01-01T00:00:00Z.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -13,6 +14,22 @@ namespace fhr_core::time {
 // blank). Texts without an offset are UTC. Fails with a message quoting the
 // text; also fails when the instant does not fit in signed 64-bit milliseconds.
 Result<std::int64_t> parse_monitor_timestamp(std::string_view text);
+
+// Parses the timestamps of consecutive rows: a text in the common layout
+// whose first 19 characters ("YYYY-MM-DD hh:mm:ss") repeat those of the last
+// such text reuses their whole seconds. Gives exactly what
+// parse_monitor_timestamp gives.
+class TimestampSequence {
+public:
+    static constexpr std::size_t kWholeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+
+    Result<std::int64_t> parse(std::string_view text);
+
+private:
+    char whole_text_[kWholeLength] = {};
+    std::int64_t whole_ms_ = 0;
+    bool known_ = false;
+};
 
 namespace detail {
 
