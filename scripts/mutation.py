@@ -198,11 +198,20 @@ def main() -> int:
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--only", nargs="*", help="run only the sampled mutants of these files")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--retest", metavar="TSV", type=pathlib.Path,
+                        help="keep a results table's outcomes and rerun only its survivors (after adding tests)")
     args = parser.parse_args()
 
     chosen = sample()
     if args.only:
         chosen = [item for item in chosen if item[0] in args.only]
+    kept = {}
+    if args.retest:
+        for row in args.retest.read_text().splitlines():
+            name, outcome, line = row.split("\t", 2)
+            if outcome != "survived":
+                kept[name] = (name, outcome, line)
+        chosen = [item for item in chosen if item[1].name not in kept]
     if args.list:
         for relpath, mutant in chosen:
             print(f"{mutant.name}\t{changed_line(relpath, mutant)}")
@@ -261,7 +270,7 @@ def main() -> int:
     with concurrent.futures.ThreadPoolExecutor(len(workers)) as pool:
         list(pool.map(drain, workers))
 
-    results.sort()
+    results = sorted(results + list(kept.values()))
     (WORK / "cpp-results.tsv").write_text("".join(f"{n}\t{o}\t{line}\n" for n, o, line in results))
     counts = {key: sum(1 for _, o, _ in results if o.startswith(key))
               for key in ("killed", "survived", "timed out", "equivalent", "not built")}

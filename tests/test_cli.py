@@ -178,6 +178,17 @@ class Watch:
         assert self.lines.empty()
 
 
+@pytest.fixture
+def start_watch():
+    """Starts watchers; any still running when the test ends (a failed test) is killed."""
+    started = []
+    yield lambda path, *options: started.append(Watch(path, *options)) or started[-1]
+    for watch in started:
+        if watch.process.poll() is None:
+            watch.process.kill()
+            watch.process.wait()
+
+
 def completed_windows(text):
     """The windows a stream of `text` completes: all but the one at the last sample."""
     return json.loads(corvane.analyze_csv(text, window_min=10).text)["windows"][:-1]
@@ -191,11 +202,11 @@ def append_slowly(path, text, pieces=40):
         time.sleep(0.01)
 
 
-def test_watch_follows_appends_truncation_and_replacement(tmp_path):
+def test_watch_follows_appends_truncation_and_replacement(tmp_path, start_watch):
     path = tmp_path / "recording.csv"
     texts = [generate_csv(RecordingShape(minutes=minutes, seed=seed)) for minutes, seed in ((13, 1), (12, 2), (11.5, 3))]
     path.write_text(texts[0][:2000], encoding="utf-8")
-    watch = Watch(path, "--from-start", "--json")
+    watch = start_watch(path, "--from-start", "--json")
     append_slowly(path, texts[0][2000:])
     assert [json.loads(line) for line in watch.take(len(completed_windows(texts[0])))] == completed_windows(texts[0])
     # Replaced by another file, then truncated and rewritten: a new stream each time.
@@ -211,12 +222,12 @@ def test_watch_follows_appends_truncation_and_replacement(tmp_path):
     watch.interrupt()
 
 
-def test_watch_summary_lines_and_start_at_end(tmp_path):
+def test_watch_summary_lines_and_start_at_end(tmp_path, start_watch):
     path = tmp_path / "recording.csv"
     text = generate_csv(RecordingShape(minutes=12, seed=4))
     header, rest = text.split("\n", 1)
     path.write_text(text[: len(header) + 1 + 5000], encoding="utf-8")
-    watch = Watch(path)
+    watch = start_watch(path)
     watch.wait_until_open(path)
     # Without --from-start the stream begins at the first whole line written after the start.
     seen = text[len(header) + 1 + 5000 :]
