@@ -29,6 +29,7 @@ SAMPLE_SIZE = 130
 SHARED = (REPO / ".." / "shared").resolve()
 MUTMUT_CONFIG = """[tool.mutmut]
 source_paths = ["src/corvane"]
+also_copy = ["README.md", "docs"]
 pytest_add_cli_args = ["-p", "no:cacheprovider", "-q"]
 pytest_add_cli_args_test_selection = ["tests"]
 timeout_multiplier = 10.0
