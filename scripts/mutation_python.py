@@ -98,12 +98,17 @@ def main() -> int:
         print("\n".join(chosen))
         print(f"{len(chosen)} mutants")
         return 0
-    subprocess.run(mutmut + ["run", "--max-children", "2", *chosen], cwd=STAGE, env=environment(),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    log = REPO / "build" / "mutation" / "mutmut.log"
+    with log.open("w") as output:
+        subprocess.run(mutmut + ["run", "--max-children", "2", *chosen], cwd=STAGE, env=environment(),
+                       stdout=output, stderr=subprocess.STDOUT)
     listing = subprocess.run(mutmut + ["results", "--all", "true"], cwd=STAGE, env=environment(), check=True,
                              capture_output=True, text=True).stdout
     status = dict(line.strip().rsplit(": ", 1) for line in listing.splitlines() if ": " in line)
     results = [(name, status.get(name, "not run")) for name in chosen]
+    if all(state == "not run" for _, state in results):
+        print(f"mutation_python.py: mutmut ran no mutant; its output is in {log}", file=sys.stderr)
+        return 1
     (REPO / "build" / "mutation" / "python-results.tsv").write_text("".join(f"{n}\t{s}\n" for n, s in results))
     counts = {key: sum(1 for _, s in results if s == key)
               for key in ("killed", "survived", "timeout", "no tests", "suspicious", "not run")}
