@@ -49,7 +49,7 @@ TEST(OptionalValue, TheAbsenceMarkerNeverSwallowsAPresentValue) {
 }
 
 TEST(InlineText, HoldsShortAndLongTextsAcrossCopiesAndMoves) {
-    const std::string texts[] = {"", "2024-03-10 14:05:09.250", std::string(30, 'x'), std::string(31, 'y'),
+    const std::string texts[] = {"", "2024-03-10 14:05:09.250", std::string(30, 'x'), std::string(31, 'y'), std::string(32, 'w'),
                                  "2024-03-10 14:05:09.250+02:00:00:00:00", std::string(1000, 'z')};
     for (const std::string& text : texts) {
         InlineText a(text);

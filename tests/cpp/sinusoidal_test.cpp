@@ -43,6 +43,12 @@ std::vector<double> plus(std::vector<double> a, const std::vector<double>& b) {
     return a;
 }
 
+// The sine cut off `limit` bpm either side of 140.
+std::vector<double> clipped(std::vector<double> v, double limit) {
+    for (double& x : v) x = std::clamp(x, 140.0 - limit, 140.0 + limit);
+    return v;
+}
+
 // A sine with a +-3 bpm beat-to-beat jitter on top.
 std::vector<double> jittered(std::vector<double> v) {
     for (std::size_t i = 0; i < v.size(); ++i) v[i] += i % 2 == 0 ? -3.0 : 3.0;
@@ -78,6 +84,7 @@ TEST(SinusoidalLikeValues, Table) {
         {"5.25 cycles is above the band", sine(300, 5.25, 8), 0.45, false},
         {"spread 9.9 is too small", sine_with_spread(300, 4, 9.9), 0.45, false},
         {"spread 10.1 is enough", sine_with_spread(300, 4, 10.1), 0.45, true},
+        {"a sine clipped to a spread of exactly 10", clipped(sine(300, 4, 8), 5), 0.45, true},
         {"spread 29.9 is still allowed", sine_with_spread(300, 4, 29.9), 0.45, true},
         {"spread 30.1 is too large", sine_with_spread(300, 4, 30.1), 0.45, false},
         {"beat-to-beat jitter is too rough", jittered(sine(300, 4, 8)), 0.45, false},
@@ -86,6 +93,9 @@ TEST(SinusoidalLikeValues, Table) {
         {"half the power fails a higher threshold", plus(sine(300, 4, 5), sine(300, 1.5, 5)), 0.55, false},
         {"a flat trace", std::vector<double>(600, 140.0), 0.0, false},
         {"a random walk", random_walk(1200), 0.45, false},
+        // Twenty minutes at 1.1 cycles (22 whole cycles) leave no power at any trial frequency: a faint 4-cycle wave
+        // alone decides the band share.
+        {"power between the trial frequencies does not count", plus(sine(1200, 1.1, 8), sine(1200, 4, 0.001)), 0.55, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(detail::sinusoidal_like_values(c.values, c.threshold), c.expected) << c.name;
