@@ -7,7 +7,7 @@ build/mutation/python-stage/src/corvane (with the installed extension module bes
 next to a copy of tests/, README.md and docs/. All of mutmut's mutants are generated there;
 SAMPLE_SIZE of them, spread over the modules in proportion to their mutant counts, are run
 against the whole pytest suite (mutmut runs, for each mutant, the tests that reach its
-function; CLI tests that start a subprocess reach the mutated copy through PYTHONPATH).
+function in-process; tests that start a Python child run the installed package there).
 Results go to build/mutation/python-results.tsv; the last lines printed are the totals.
 """
 
@@ -58,8 +58,9 @@ def stage() -> None:
 
 
 def environment() -> dict:
+    # Tests that start a Python child (the CLI, the environment checks) run the installed,
+    # unmutated package there: mutmut's mutated functions can only run inside its own process.
     return {**os.environ,
-            "PYTHONPATH": str(STAGE / "mutants" / "src"),
             "CORVANE_REGRESSION": os.environ.get("CORVANE_REGRESSION", str(SHARED / "regression" / "cases.jsonl.gz")),
             "CORVANE_REAL_DATA": os.environ.get("CORVANE_REAL_DATA", str(SHARED / "data" / "ctg-real")),
             "CORVANE_JSON_TEST_SUITE": os.environ.get("CORVANE_JSON_TEST_SUITE",
