@@ -11,6 +11,7 @@ pytest.importorskip("matplotlib")
 
 from corvane._clinical import parse_clinical
 from corvane._diagnostics import roc_curve, two_by_two, wilson
+from corvane._evaluation_report import _percent
 from corvane._evaluation import _analysis
 from corvane._outcomes import OutcomeError, match_record, read_outcomes
 from corvane._cli.main import main
@@ -38,7 +39,7 @@ def test_recordings_match_records_by_name(stem, record):
 @pytest.mark.parametrize("files, message", [
     ({"o.csv": "record,pH\n1002,7.1\n1003,7.2\n1002,7.3\n"}, r"record 1002 appears twice .* \(lines 2 and 4\)"),
     ({"o.csv": "name,pH\n1002,7.1\n"}, "no 'record' column"),
-    ({"o/a/1002.hea": "#pH 7\n", "o/b/1002.hea": "#pH 7.1\n"}, "record 1002 has two headers"),
+    ({"o/a/1002.hea": "#pH 7\n", "o/b/1002.hea": "#pH 7.1\n"}, r"record 1002 has two headers: \S+a/1002\.hea and \S+b/1002\.hea"),
     ({"o/readme.txt": ""}, "holds no WFDB header"),
 ])
 def test_unusable_outcomes_are_refused(tmp_path, files, message):
@@ -54,6 +55,12 @@ def test_unusable_outcomes_are_refused(tmp_path, files, message):
 def test_wilson_intervals_match_hand_computed_values(count, total, low, high):
     p = wilson(count, total)
     assert (p.value, round(p.low, 4), round(p.high, 4)) == (count / total, low, high)
+    assert _percent(p) == f"{100 * count / total:.1f} % ({100 * low:.1f}-{100 * high:.1f}), {count}/{total}"
+
+
+def test_non_finite_outcome_cells_are_missing(tmp_path):
+    (tmp_path / "o.csv").write_text("record,pH,BE\n1002,inf,-Infinity\n")
+    assert read_outcomes(tmp_path / "o.csv").rows["1002"] == {"pH": None, "BE": None}
 
 
 def test_two_by_two_arithmetic():

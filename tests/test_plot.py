@@ -10,10 +10,12 @@ import pytest
 import corvane
 from conftest import GOLDEN_CASES, GOLDEN_DIR, REAL_DATA_DIR, data_rows, read_text
 from corvane._events import merge_events
+from corvane._layout import without
 from corvane._seconds import recording_millis, runs, second_series
 from corvane._windows import window_bounds
 from corvane.plot import drawn_events, plot_recording, save_figure, select_window
 from corvane.recording import read_csv_recording, read_request_recording
+from corvane.synthetic import RecordingShape, generate_csv
 from corvane.timestamps import epoch_millis, epoch_seconds
 
 seconds = epoch_seconds  # its own table: test_timestamp_reading
@@ -217,6 +219,12 @@ def test_fhr_axis_and_missing_toco(text, fhr_low, no_toco):
     figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text))
     assert panel(figure, "panel-fhr").get_ylim() == (fhr_low, 210.0)
     assert [t.get_text() for t in panel(figure, "panel-toco").texts if t.get_gid() == "no-toco-signal"] == ["no TOCO signal"] * no_toco
+
+
+def test_parts_outside_holes_and_synthetic_contractions():
+    assert without(0, 10, [(-5, -1), (2, 3), (9, 14), (20, 30)]) == [(0, 2), (3, 9)]
+    shape = RecordingShape(minutes=20)  # a contraction every 3.2 min: TOCO rises 6 times
+    assert corvane.analyze_csv(generate_csv(shape), window_min=20).windows[-1].contractions >= 5
 
 
 @pytest.mark.parametrize("case", data_rows("plot-titles.jsonl"), ids=lambda case: case["title"][6:50])

@@ -23,8 +23,10 @@ MAX_PAGE_BYTES = 8 * 1024 * 1024
 def test_ninety_minutes_at_4_hz_fit_in_8_mb_and_without_plotly_the_error_names_the_extra(monkeypatch):
     text = generate_csv(RecordingShape(minutes=90, seed=3))
     report = corvane.analyze_csv(text, **ROLLING)
-    page = report.to_html(text)
+    page = report.to_html(text, title="t.csv")
     assert page.count('data-window="') == 15 and len(page.encode("utf-8")) <= MAX_PAGE_BYTES
+    nadir = next(event.nadir_bpm for event in report.recording_events() if event.kind == "deceleration")
+    assert all(part in page for part in ("corvane review · t.csv", "duration</dt><dd>90.0 min", f'<td data-sort="{nadir}">'))
     monkeypatch.setitem(sys.modules, "plotly", None)
     monkeypatch.setitem(sys.modules, "plotly.offline", None)
     with pytest.raises(ImportError, match=r"^the review page needs plotly: install corvane\[review\]$"):
