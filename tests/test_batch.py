@@ -108,6 +108,8 @@ def test_batch_writes_every_window_and_event_and_lists_failures(corpus, tmp_path
     inputs, expected = corpus
     result = run_batch(inputs, tmp_path / "out", **ROLLING)
     windows, events = check_tables(tmp_path / "out", expected, ROLLING)
+    phrase_lists = ["reasons", "high_risk_features", "protective_features", "alert_suppression_reasons", "limitations", "cat_iii_blockers"]
+    assert list(windows[0])[-6:] == phrase_lists  # the phrase lists close the row, the sections' after the window's own
     assert (result.files, result.failed, result.succeeded) == (len(expected), 4, len(expected) - 4)
     assert (result.windows, result.events) == (len(windows), len(events))
     assert result.recording_events == len(table(tmp_path / "out" / "recording_events.csv")) < result.events
