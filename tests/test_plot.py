@@ -223,6 +223,9 @@ def test_fhr_axis_and_missing_toco(text, fhr_low, no_toco):
 
 def test_parts_outside_holes_and_synthetic_contractions():
     assert without(0, 10, [(-5, -1), (2, 3), (9, 14), (20, 30)]) == [(0, 2), (3, 9)]
+    text = minutes_of([140] * 1800)  # three windows without TOCO: one joined stretch
+    figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text, window_min=10, step_sec=600))
+    assert [t.get_text() for t in panel(figure, "panel-toco").texts if t.get_gid() == "no-toco-signal"] == ["no TOCO signal"]
     shape = RecordingShape(minutes=20)  # a contraction every 3.2 min: TOCO rises 6 times
     assert corvane.analyze_csv(generate_csv(shape), window_min=20).windows[-1].contractions >= 5
 
