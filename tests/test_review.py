@@ -36,7 +36,7 @@ def test_ninety_minutes_at_4_hz_fit_in_8_mb_and_without_plotly_the_error_names_t
 @pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
 def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
     request = tmp_path / "request.json"
-    samples = [{"t": f"2024-05-01T09:{m:02d}:{s:02d}Z", "hr1": 140, "toco": 10} for m in range(12) for s in range(60)]
+    samples = [{"t": f"2024-05-01T09:{m:02d}:{s:02d}+02:00", "hr1": 140, "toco": 10} for m in range(12) for s in range(60)]
     request.write_text(json.dumps({"episode_id": "e", "sent_at": "s", "samples": samples}), encoding="utf-8")
     sources = [(sample_csv_path, 5), (request, 1)]
     if test_batch.HAVE_WFDB:
@@ -47,6 +47,7 @@ def test_command_line_review_of_each_input_kind(sample_csv_path, tmp_path):
         result = subprocess.run([sys.executable, "-m", "corvane", "review", str(source), "-o", str(out)], capture_output=True, text=True)
         page = out.read_text(encoding="utf-8")
         assert (result.returncode, result.stderr, page.count('data-window="'), source.name in page) == (0, "", windows, True)
+        assert source != request or '"clock_origin":1714554000000,' in page  # the chart starts at 09:00 as the monitor wrote
 
 
 # --- in a real browser ---------------------------------------------------------
