@@ -11,6 +11,7 @@ import pytest
 
 import corvane
 import test_batch
+import test_cli
 from conftest import read_text, write_wfdb
 from corvane.synthetic import RecordingShape, generate_csv
 
@@ -20,7 +21,7 @@ ROLLING = {"window_min": 20, "step_sec": 300}
 MAX_PAGE_BYTES = 8 * 1024 * 1024
 
 
-def test_ninety_minutes_at_4_hz_fit_in_8_mb_and_without_plotly_the_error_names_the_extra(monkeypatch):
+def test_ninety_minutes_at_4_hz_fit_in_8_mb_and_without_plotly_the_error_names_the_extra(monkeypatch, capsys, sample_csv_path):
     text = generate_csv(RecordingShape(minutes=90, seed=3))
     report = corvane.analyze_csv(text, **ROLLING)
     page = report.to_html(text, title="t.csv")
@@ -31,6 +32,8 @@ def test_ninety_minutes_at_4_hz_fit_in_8_mb_and_without_plotly_the_error_names_t
     monkeypatch.setitem(sys.modules, "plotly.offline", None)
     with pytest.raises(ImportError, match=r"^the review page needs plotly: install corvane\[review\]$"):
         report.to_html(text)
+    error = "corvane: error: the review page needs plotly: install corvane[review]\n"
+    assert test_cli.run_main(capsys, "review", sample_csv_path, "-o", "-") == (2, "", error)
 
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::FutureWarning")
