@@ -15,7 +15,7 @@ from corvane._seconds import recording_millis, runs, second_series
 from corvane._windows import window_bounds
 from corvane.plot import drawn_events, plot_recording, save_figure, select_window
 from corvane.recording import read_csv_recording, read_request_recording
-from corvane.synthetic import RecordingShape, generate_csv
+from corvane.synthetic import RecordingShape, generate_csv, main as synthetic_main
 from corvane.timestamps import epoch_millis, epoch_seconds
 
 seconds = epoch_seconds  # its own table: test_timestamp_reading
@@ -221,13 +221,14 @@ def test_fhr_axis_and_missing_toco(text, fhr_low, no_toco):
     assert [t.get_text() for t in panel(figure, "panel-toco").texts if t.get_gid() == "no-toco-signal"] == ["no TOCO signal"] * no_toco
 
 
-def test_parts_outside_holes_and_synthetic_contractions():
+def test_holes_joined_toco_gaps_and_synthetic_recordings(capsys):
     assert without(0, 10, [(-5, -1), (2, 3), (9, 14), (20, 30)]) == [(0, 2), (3, 9)]
     text = minutes_of([140] * 1800)  # three windows without TOCO: one joined stretch
     figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text, window_min=10, step_sec=600))
     assert [t.get_text() for t in panel(figure, "panel-toco").texts if t.get_gid() == "no-toco-signal"] == ["no TOCO signal"]
     shape = RecordingShape(minutes=20)  # a contraction every 3.2 min: TOCO rises 6 times
     assert corvane.analyze_csv(generate_csv(shape), window_min=20).windows[-1].contractions >= 5
+    assert synthetic_main(["--minutes", "1"]) == 0 and capsys.readouterr().out == generate_csv(RecordingShape(minutes=1))
 
 
 @pytest.mark.parametrize("case", data_rows("plot-titles.jsonl"), ids=lambda case: case["title"][6:50])
