@@ -231,7 +231,7 @@ def test_holes_joined_toco_gaps_and_synthetic_recordings(capsys):
     assert synthetic_main(["--minutes", "1"]) == 0 and capsys.readouterr().out == generate_csv(RecordingShape(minutes=1))
 
 
-@pytest.mark.parametrize("case", data_rows("plot-titles.jsonl"), ids=lambda case: case["title"][6:50])
+@pytest.mark.parametrize("case", data_rows("plot-titles.jsonl"), ids=lambda case: case["title"].split(" \u00b7 ")[1][:44].strip())
 def test_title_says_where_the_findings_come_from(case):
     text = read_text(GOLDEN_DIR / case["input"])
     figure = plot_recording(read_csv_recording(text), corvane.analyze_csv(text, **case["kwargs"]), window=case["window"])
