@@ -24,6 +24,7 @@ import shutil
 import subprocess
 import sys
 import threading
+import time
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 WORK = REPO / "build" / "mutation"
@@ -226,7 +227,6 @@ def main() -> int:
                         for r in {r for r, _ in chosen} if (o := first.object_file(r))}
     timeouts = {}
     for name, command in first.suites():
-        import time
         start = time.perf_counter()
         subprocess.run(command, cwd=REPO / "tests", check=True, capture_output=True, env=first.environment())
         timeouts[name] = max(30.0, TIMEOUT_FACTOR * (time.perf_counter() - start))
