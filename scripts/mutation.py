@@ -203,6 +203,8 @@ def main() -> int:
                         help="keep a results table's outcomes and rerun only its survivors (after adding tests)")
     args = parser.parse_args()
 
+    if not (shutil.which("mutate") or (pathlib.Path(sys.executable).parent / "mutate").exists()):
+        sys.exit("mutation.py: universalmutator's `mutate` is missing; scripts/mutation.sh installs it")
     chosen = sample()
     if args.only:
         chosen = [item for item in chosen if item[0] in args.only]
