@@ -149,6 +149,17 @@ def test_every_subcommand_has_help_with_examples(capsys, command, words):
 TIMEOUT = 60.0
 
 
+def open_files(fds):
+    """The files a process holds open; descriptors closed while they are listed are skipped."""
+    names = set()
+    for fd in fds.iterdir():
+        try:
+            names.add(os.readlink(fd))
+        except OSError:
+            pass
+    return names
+
+
 class Watch:
     def __init__(self, path, *options):
         self.lines = queue.Queue()
@@ -168,7 +179,7 @@ class Watch:
         """Waits until the watcher holds `path` open (it has read its header and found its end)."""
         fds = pathlib.Path(f"/proc/{self.process.pid}/fd")
         deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline and str(path) not in {os.path.realpath(fd) for fd in fds.iterdir()}:
+        while time.monotonic() < deadline and os.path.realpath(path) not in open_files(fds):
             time.sleep(0.02)
         time.sleep(0.2)
 
