@@ -314,7 +314,7 @@ private:
     }
 
     void set_t(std::string_view t) {
-        auto instant = time::parse_monitor_timestamp(t);
+        auto instant = timestamps_.parse(t);
         if (instant) {
             sample_->timestamp_ms = *instant;
         } else if (!out_.first_bad_t) {
@@ -478,6 +478,7 @@ private:
     std::size_t depth_ = 0;
     std::vector<std::uint8_t> unknown_;  // open containers of an unknown key's value: 1 for an object
     MonitorSample* sample_ = nullptr;
+    time::TimestampSequence timestamps_;  // of the samples' t, in the order read
     std::string scratch_;  // decoded strings that hold escapes
     std::string error_;
     std::size_t error_offset_ = 0;
