@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "fhr_core/analysis/pipeline.hpp"
+#include "fhr_core/csv_input/csv_reader.hpp"
+#include "fhr_core/json_input/request_reader.hpp"
 
 namespace fhr_core::python {
 namespace {
@@ -109,10 +111,13 @@ PyObject* analyze_json_string(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         std::array<PyObject*, std::size(kJsonParameters)> bound{};
         if (!bind_arguments(kJsonSignature, args, kwargs, bound)) return nullptr;
-        const auto request_json = convert_text(bound[0], kJsonParameters[0].name);
+        auto request_json = convert_text(bound[0], kJsonParameters[0].name);
         if (!request_json) return nullptr;
+        auto request = json_input::read_analysis_request_json(request_json->text);
+        request_json.reset();  // read: its UTF-8 copy goes before the analysis
         ReportStr report;
-        return report.finish(analysis::analyze_json_text(request_json->text, &report.pieces()));
+        if (!request) return report.finish(Failure{std::move(request).error()});
+        return report.finish(analysis::analyze_request(*request, &report.pieces()));
     });
 }
 
@@ -124,7 +129,7 @@ PyObject* analyze_csv_string(PyObject*, PyObject* args, PyObject* kwargs) {
         // In parameter order; the first failure raises and nothing after it
         // is converted. Parameters not passed keep the options' defaults.
         analysis::CsvOptions options;
-        const auto csv_text = convert_text(bound[kCsvText], csv_name(kCsvText));
+        auto csv_text = convert_text(bound[kCsvText], csv_name(kCsvText));
         if (!csv_text) return nullptr;
         std::optional<Utf8Argument> channel;
         if (bound[kChannel] != nullptr) {
@@ -144,8 +149,11 @@ PyObject* analyze_csv_string(PyObject*, PyObject* args, PyObject* kwargs) {
             if (!last_only) return nullptr;
             options.last_only = *last_only;
         }
+        auto input = csv_input::read_monitor_csv_str(csv_text->text);
+        csv_text.reset();  // read: its UTF-8 copy goes before the analysis
         ReportStr report;
-        return report.finish(analysis::analyze_csv_text(csv_text->text, options, &report.pieces()));
+        if (!input) return report.finish(Failure{std::move(input).error()});
+        return report.finish(analysis::analyze_csv_input(*input, options, &report.pieces()));
     });
 }
 

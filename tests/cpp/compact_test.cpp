@@ -49,7 +49,10 @@ TEST(OptionalValue, TheAbsenceMarkerNeverSwallowsAPresentValue) {
 }
 
 TEST(InlineText, HoldsShortAndLongTextsAcrossCopiesAndMoves) {
-    const std::string texts[] = {"", "2024-03-10 14:05:09.250", std::string(30, 'x'), std::string(31, 'y'), std::string(32, 'w'),
+    // Inline lengths of each copy width (1-3, 4-7, 8-15, 16-30 bytes) in distinct characters, so that a piece
+    // written before it was read shows.
+    const std::string texts[] = {"", "abc", "abcdefg", "0123456789abcde", "2024-03-10 14:05:09.250",
+                                 "0123456789abcdefghijklmnopqrst", std::string(31, 'y'), std::string(32, 'w'),
                                  "2024-03-10 14:05:09.250+02:00:00:00:00", std::string(1000, 'z')};
     for (const std::string& text : texts) {
         InlineText a(text);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fhr_core/analysis/report_writer.hpp"
+#include "fhr_core/json_input/request_reader.hpp"
 #include "fhr_core/model/input.hpp"
 #include "fhr_core/model/result.hpp"
 
@@ -31,8 +32,16 @@ inline constexpr std::uint64_t kMaxRollingWindows = 1'000'000;
 Result<std::string> analyze_csv_text(std::string_view csv_text, const CsvOptions& options,
                                      const TextPieces* pieces = nullptr);
 
+// The same for a recording already read from the CSV (read_monitor_csv_str),
+// so that a caller can let the text go before the analysis.
+Result<std::string> analyze_csv_input(const InputData& input, const CsvOptions& options,
+                                      const TextPieces* pieces = nullptr);
+
 // Reads the request, analyzes it in chunk mode and writes the report (in
 // pieces as above).
 Result<std::string> analyze_json_text(std::string_view request_json, const TextPieces* pieces = nullptr);
+
+// The same for a request already read (read_analysis_request_json).
+std::string analyze_request(const json_input::AnalysisRequest& request, const TextPieces* pieces = nullptr);
 
 }  // namespace fhr_core::analysis

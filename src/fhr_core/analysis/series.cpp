@@ -267,6 +267,11 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
         if (seconds_.empty() || time::distance(first_index_, first_second) >= seconds_.size()) {
             seconds_.clear();
             row_begin_.clear();
+            // Room for this window's seconds at once: a lone window (chunk
+            // mode) needs no more.
+            const std::size_t window_seconds = static_cast<std::size_t>(time::distance(first_second, last_second)) + 1;
+            seconds_.reserve(window_seconds);
+            row_begin_.reserve(window_seconds);
             first_index_ = first_second;
             const std::int64_t from_ms = second_start_ms(first_second);
             binned_rows_ = static_cast<std::size_t>(

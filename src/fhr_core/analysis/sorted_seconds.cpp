@@ -29,7 +29,7 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
     const std::int64_t last_ms = seconds.back().timestamp_ms;
     const bool first_call = !called_;
     if (first_call || !recording_seconds_ || first_ms < first_ms_ || last_ms < last_ms_ || first_ms > last_ms_) {
-        compare_all(seconds, field);
+        compare_all(seconds, field, !first_call);
     } else {
         compare_ends(seconds, field);
     }
@@ -43,10 +43,16 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
     return first_call ? sort_afresh() : update();
 }
 
-void SortedSeconds::compare_all(std::span<const SecondSample> seconds, Field field) {
+void SortedSeconds::compare_all(std::span<const SecondSample> seconds, Field field, bool find_changes) {
     next_.clear();
+    next_.reserve(seconds.size());
     for (const SecondSample& second : seconds) {
         if (const std::optional<double>& v = second.*field) next_.push_back(Entry{second.timestamp_ms, *v});
+    }
+    if (!find_changes) {
+        entries_.swap(next_);
+        head_ = 0;
+        return;
     }
     // Both stretches are in time order: one walk finds the values that left
     // and those that arrived (a second present in both with other bits, an
@@ -181,6 +187,7 @@ const std::vector<double>& SortedSeconds::update() {
 
 const std::vector<double>& SortedSeconds::sort_afresh() {
     sorted_.clear();
+    sorted_.reserve(entries_.size() - head_);
     for (std::size_t i = head_; i < entries_.size(); ++i) sorted_.push_back(entries_[i].value);
     sort_total_order(sorted_);
     return sorted_;

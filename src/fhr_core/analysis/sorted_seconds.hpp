@@ -35,8 +35,9 @@ public:
     const std::vector<double>& values() const { return sorted_; }
 
 private:
-    // Finds what left and arrived by walking both stretches whole.
-    void compare_all(std::span<const SecondSample> seconds, Field field);
+    // Finds what left and arrived by walking both stretches whole; without
+    // `find_changes` (a first call, sorted afresh) only takes the values.
+    void compare_all(std::span<const SecondSample> seconds, Field field, bool find_changes);
     // The same for recording seconds whose stretch starts and ends no
     // earlier than the previous one and shares seconds with it.
     void compare_ends(std::span<const SecondSample> seconds, Field field);

@@ -90,7 +90,7 @@ Result<InputData> read_monitor_csv_str(std::string_view text) {
             input.samples.reserve(input.samples.size() + 1 + count_data_lines(text.substr(lines.position())));
         }
         MonitorSample& sample = input.samples.emplace_back();
-        if (auto failure = read_row(line, lines.number(), columns, timestamps, sample)) return Failure{std::move(*failure)};
+        if (auto failure = read_row(line, text.data() + text.size(), lines.number(), columns, timestamps, sample)) return Failure{std::move(*failure)};
         // The time order counted here, while the sample is at hand.
         if (input.samples.size() > 1) {
             out_of_order += sample.timestamp_ms < previous ? 1 : 0;

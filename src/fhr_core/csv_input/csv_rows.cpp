@@ -27,21 +27,26 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The first comma in [p, end), or end. Eight bytes at a time where the
-// machine reads words little-endian: the lowest marked byte of the zero-byte
-// test is exact (a false mark can only sit above a true one).
-const char* find_comma(const char* p, const char* const end) {
+// The first comma in [p, end), or end; the bytes up to `readable_end` (at or
+// after `end`) may be read. Eight bytes at a time where the machine reads
+// words little-endian: the lowest marked byte of the zero-byte test is exact
+// (a false mark can only sit above a true one).
+const char* find_comma(const char* p, const char* const end, const char* const readable_end) {
     if constexpr (std::endian::native == std::endian::little) {
         constexpr std::uint64_t kOnes = 0x0101010101010101ull;
         constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-        while (end - p >= 8) {
+        while (p < end && readable_end - p >= 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, p, sizeof word);
             const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(','));
             const std::uint64_t marks = (x - kOnes) & ~x & kHighBits;
-            if (marks != 0) return p + std::countr_zero(marks) / 8;
+            if (marks != 0) {
+                const char* comma = p + std::countr_zero(marks) / 8;
+                return comma < end ? comma : end;
+            }
             p += sizeof word;
         }
+        if (p >= end) return end;
     }
     while (p != end && *p != ',') ++p;
     return p;
@@ -98,31 +103,34 @@ OptionalValue read_value(std::string_view cell) {
     return parse_value_cell(cell);
 }
 
+// The fields in the order of Columns::values.
+constexpr OptionalValue MonitorSample::*kFields[] = {&MonitorSample::hr1, &MonitorSample::hr2, &MonitorSample::hr3,
+                                                     &MonitorSample::hrm, &MonitorSample::toco};
+static_assert(std::size(kFields) == std::tuple_size_v<decltype(Columns::values)>);
+
 }  // namespace
 
-std::optional<std::string> read_row(std::string_view line, std::size_t row, const Columns& columns,
-                                    time::TimestampSequence& timestamps, MonitorSample& sample) {
-    // The fields in the order of Columns::values.
-    OptionalValue* const fields[] = {&sample.hr1, &sample.hr2, &sample.hr3, &sample.hrm, &sample.toco};
-    static_assert(std::size(fields) == std::tuple_size_v<decltype(Columns::values)>);
-    for (OptionalValue* field : fields) field->reset();
+std::optional<std::string> read_row(std::string_view line, const char* readable_end, std::size_t row,
+                                    const Columns& columns, time::TimestampSequence& timestamps,
+                                    MonitorSample& sample) {
+    for (OptionalValue MonitorSample::*field : kFields) (sample.*field).reset();
     std::optional<std::string_view> date_cell;
     const char* begin = line.data();
     const char* const end = begin + line.size();
     std::size_t index = 0;  // of the cell that starts at `begin`
     for (std::size_t c = 0; c < columns.cell_count; ++c) {
         const Columns::Cell wanted = columns.cells[c];
-        const char* comma = find_comma(begin, end);
+        const char* comma = find_comma(begin, end, readable_end);
         for (; index < wanted.position && comma != end; ++index) {
             begin = comma + 1;
-            comma = find_comma(begin, end);
+            comma = find_comma(begin, end, readable_end);
         }
         if (index < wanted.position) break;  // the line ends before this cell
         const std::string_view cell(begin, static_cast<std::size_t>(comma - begin));
         if (wanted.role == kDateCell) {
             date_cell = cell;
         } else {
-            *fields[wanted.role - kFirstValueCell] = read_value(cell);
+            sample.*kFields[wanted.role - kFirstValueCell] = read_value(cell);
         }
         if (comma == end) break;
         begin = comma + 1;

@@ -47,8 +47,10 @@ bool is_blank(std::string_view line);
 
 // Reads the non-blank data line numbered `row` into `sample`; on failure
 // returns the message and leaves `sample` partly written. `timestamps` is
-// kept from row to row of one text.
-std::optional<std::string> read_row(std::string_view line, std::size_t row, const Columns& columns,
-                                    time::TimestampSequence& timestamps, MonitorSample& sample);
+// kept from row to row of one text. The line lies in a buffer whose bytes up
+// to `readable_end` (at or after the line's end) may be read.
+std::optional<std::string> read_row(std::string_view line, const char* readable_end, std::size_t row,
+                                    const Columns& columns, time::TimestampSequence& timestamps,
+                                    MonitorSample& sample);
 
 }  // namespace fhr_core::csv_input

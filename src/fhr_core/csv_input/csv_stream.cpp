@@ -29,7 +29,7 @@ std::optional<Result<MonitorSample>> CsvStream::next() {
         }
         if (is_blank(line)) continue;
         MonitorSample sample;
-        if (auto failure = read_row(line, line_number_, *columns_, timestamps_, sample)) {
+        if (auto failure = read_row(line, text_.data() + text_.size(), line_number_, *columns_, timestamps_, sample)) {
             return Result<MonitorSample>(Failure{std::move(*failure)});
         }
         return Result<MonitorSample>(std::move(sample));

@@ -125,13 +125,27 @@ int find_field(const RecordSpec& spec, std::string_view key) {
 // ---------------------------------------------------------------------------
 // What the reader collects, before validation.
 
-// Samples are collected in chunks (stable addresses, no reallocation copies)
-// and moved into one exact-size vector at the end.
+// Samples are collected in chunks (no reallocation copies) and moved into
+// one vector at the end. Once the first chunk is full, it is grown once to
+// hold as many samples as the rest of the text would at the length of the
+// first ones (with a small margin), so that a whole request usually fills
+// that one chunk and nothing is moved.
 class SampleStore {
 public:
-    MonitorSample& add() {
+    // The sample whose opening brace is at `at` in a text of `text_size` bytes.
+    MonitorSample& add(std::size_t at, std::size_t text_size) {
+        constexpr std::size_t kFirstChunk = 16;
+        constexpr std::size_t kLongestChunk = 8192;
+        if (count_ == 0) first_at_ = at;
+        if (count_ == kFirstChunk && chunks_.size() == 1) {
+            const std::size_t sampled = at - first_at_;
+            const std::size_t rest = text_size - at;
+            const std::size_t more = rest / sampled * count_ + rest % sampled * count_ / sampled;
+            chunks_.front().reserve(count_ + more + more / 32);
+        }
         if (chunks_.empty() || chunks_.back().size() == chunks_.back().capacity()) {
-            const std::size_t next = chunks_.empty() ? 16 : std::min<std::size_t>(2 * chunks_.back().capacity(), 8192);
+            const std::size_t next =
+                chunks_.empty() ? kFirstChunk : std::min<std::size_t>(2 * chunks_.back().capacity(), kLongestChunk);
             chunks_.emplace_back().reserve(next);
         }
         ++count_;
@@ -154,6 +168,7 @@ public:
 private:
     std::vector<std::vector<MonitorSample>> chunks_;
     std::size_t count_ = 0;
+    std::size_t first_at_ = 0;  // where the first sample starts
 };
 
 struct RawRequest {
@@ -279,7 +294,7 @@ private:
         } else if (is_record(expect)) {
             const auto kind = static_cast<Kind>(static_cast<std::size_t>(expect) - static_cast<std::size_t>(Expect::Request));
             frames_[depth_++] = Frame{kind, !object};
-            if (kind == Kind::Sample) sample_ = &out_.samples.add();
+            if (kind == Kind::Sample) sample_ = &out_.samples.add(p, text_.size());
             if (kind == Kind::Options) out_.options_present = true;
         } else {
             // k is the offset of the bracket itself.
@@ -314,7 +329,7 @@ private:
     }
 
     void set_t(std::string_view t) {
-        auto instant = time::parse_monitor_timestamp(t);
+        auto instant = timestamps_.parse(t);
         if (instant) {
             sample_->timestamp_ms = *instant;
         } else if (!out_.first_bad_t) {
@@ -478,6 +493,7 @@ private:
     std::size_t depth_ = 0;
     std::vector<std::uint8_t> unknown_;  // open containers of an unknown key's value: 1 for an object
     MonitorSample* sample_ = nullptr;
+    time::TimestampSequence timestamps_;  // of the samples' t, in the order read
     std::string scratch_;  // decoded strings that hold escapes
     std::string error_;
     std::size_t error_offset_ = 0;

@@ -91,7 +91,7 @@ public:
         // characters); the bytes go straight to their place, with no
         // temporary to copy over.
         if (!on_heap() && text.size() <= kInlineCapacity) {
-            if (!text.empty()) std::memmove(storage_, text.data(), text.size());
+            move_short(storage_, text.data(), text.size());
             set_inline_size(text.size());
             return;
         }
@@ -123,6 +123,35 @@ private:
     static constexpr unsigned char kOnHeap = 0xFF;
 
     bool on_heap() const noexcept { return static_cast<unsigned char>(storage_[kTag]) == kOnHeap; }
+
+    // memmove of at most 2 * 16 bytes without a library call: two pieces of
+    // a fixed size, overlapping in the middle, both read before either is
+    // written.
+    static void move_short(char* to, const char* from, std::size_t n) noexcept {
+        const auto two_pieces = [&](auto piece) {
+            constexpr std::size_t kPiece = sizeof piece;
+            decltype(piece) tail;
+            std::memcpy(&piece, from, kPiece);
+            std::memcpy(&tail, from + n - kPiece, kPiece);
+            std::memcpy(to, &piece, kPiece);
+            std::memcpy(to + n - kPiece, &tail, kPiece);
+        };
+        struct Bytes16 {
+            char bytes[16];
+        };
+        if (n >= sizeof(Bytes16)) {
+            two_pieces(Bytes16{});
+        } else if (n >= sizeof(std::uint64_t)) {
+            two_pieces(std::uint64_t{});
+        } else if (n >= sizeof(std::uint32_t)) {
+            two_pieces(std::uint32_t{});
+        } else if (n != 0) {
+            const char first = from[0], middle = from[n / 2], last = from[n - 1];
+            to[0] = first;
+            to[n / 2] = middle;
+            to[n - 1] = last;
+        }
+    }
     void set_inline_size(std::size_t size) noexcept { storage_[kTag] = static_cast<char>(size); }
 
     void init(std::string_view text) {

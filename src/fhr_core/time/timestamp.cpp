@@ -80,6 +80,11 @@ std::optional<std::string_view> piece(std::string_view s, char sep, std::size_t 
 
 constexpr std::size_t kLayoutLength = TimestampSequence::kWholeLength;
 
+// The character at s[i] as its unsigned distance from '0': a non-digit is above 9.
+unsigned digit_at(const char* s, std::size_t i) {
+    return static_cast<unsigned>(static_cast<unsigned char>(s[i])) - unsigned{'0'};
+}
+
 // The layout nearly every monitor writes: "YYYY-MM-DD hh:mm:ss" with an
 // optional "T" for the blank, an optional fraction and an optional final "Z".
 // Read directly, it gives exactly what the general parser gives for such a
@@ -88,8 +93,7 @@ constexpr std::size_t kLayoutLength = TimestampSequence::kWholeLength;
 // read in two halves: the whole seconds of the first 19 characters, and the
 // milliseconds of what follows them ("" or "." and digits).
 std::optional<std::int64_t> common_layout_whole_ms(const char* s) {
-    // Each digit as its unsigned distance from '0': a non-digit is above 9.
-    const auto digit = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(s[i])) - unsigned{'0'}; };
+    const auto digit = [&](std::size_t i) { return digit_at(s, i); };
     const unsigned c0 = digit(0), c1 = digit(1), c2 = digit(2), c3 = digit(3);
     const unsigned m0 = digit(5), m1 = digit(6), d0 = digit(8), d1 = digit(9);
     const unsigned h0 = digit(11), h1 = digit(12), n0 = digit(14), n1 = digit(15);
@@ -115,6 +119,12 @@ std::optional<std::int64_t> common_layout_whole_ms(const char* s) {
 std::optional<std::int64_t> common_layout_millis(std::string_view fraction) {
     if (fraction.empty()) return 0;
     if (fraction.front() != '.') return std::nullopt;
+    constexpr std::size_t kMillisLength = 4;  // ".fff", the fraction nearly every monitor writes
+    if (fraction.size() == kMillisLength) {
+        const unsigned a = digit_at(fraction.data(), 1), b = digit_at(fraction.data(), 2), c = digit_at(fraction.data(), 3);
+        if ((a < 10) & (b < 10) & (c < 10)) return std::int64_t{(a * 10 + b) * 10 + c};
+        return std::nullopt;
+    }
     static constexpr int kScale[] = {100, 10, 1};
     std::int64_t millis = 0;
     unsigned bad = 0;
@@ -304,10 +314,18 @@ Result<std::int64_t> TimestampSequence::parse(std::string_view text) {
     if (const auto s = common_layout_body(text)) {
         const auto millis = common_layout_millis(s->substr(kLayoutLength));
         if (millis) {
-            if (known_ && std::memcmp(s->data(), whole_text_, kLayoutLength) == 0) return whole_ms_ + *millis;
+            if (known_ && std::memcmp(s->data(), minute_text_, kMinuteLength) == 0) {
+                // The minute's characters were read before; its seconds alone are new.
+                const unsigned s0 = digit_at(s->data(), kMinuteLength), s1 = digit_at(s->data(), kMinuteLength + 1);
+                const unsigned second = s0 * 10 + s1;
+                if ((s0 < 10) & (s1 < 10) & (second <= kMaxSecond)) {
+                    return minute_ms_ + std::int64_t{second} * kMillisPerSecond + *millis;
+                }
+            }
             if (const auto whole = common_layout_whole_ms(s->data())) {
-                std::memcpy(whole_text_, s->data(), kLayoutLength);
-                whole_ms_ = *whole;
+                std::memcpy(minute_text_, s->data(), kMinuteLength);
+                const unsigned second = digit_at(s->data(), kMinuteLength) * 10 + digit_at(s->data(), kMinuteLength + 1);
+                minute_ms_ = *whole - std::int64_t{second} * kMillisPerSecond;
                 known_ = true;
                 return *whole + *millis;
             }

@@ -16,18 +16,19 @@ namespace fhr_core::time {
 Result<std::int64_t> parse_monitor_timestamp(std::string_view text);
 
 // Parses the timestamps of consecutive rows: a text in the common layout
-// whose first 19 characters ("YYYY-MM-DD hh:mm:ss") repeat those of the last
-// such text reuses their whole seconds. Gives exactly what
-// parse_monitor_timestamp gives.
+// ("YYYY-MM-DD hh:mm:ss...") whose first 17 characters ("YYYY-MM-DD hh:mm:")
+// repeat those of the last such text reuses their minute and reads only its
+// seconds. Gives exactly what parse_monitor_timestamp gives.
 class TimestampSequence {
 public:
-    static constexpr std::size_t kWholeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+    static constexpr std::size_t kWholeLength = 19;   // "YYYY-MM-DD hh:mm:ss"
+    static constexpr std::size_t kMinuteLength = 17;  // "YYYY-MM-DD hh:mm:"
 
     Result<std::int64_t> parse(std::string_view text);
 
 private:
-    char whole_text_[kWholeLength] = {};
-    std::int64_t whole_ms_ = 0;
+    char minute_text_[kMinuteLength] = {};
+    std::int64_t minute_ms_ = 0;  // the instant the minute starts
     bool known_ = false;
 };
 
