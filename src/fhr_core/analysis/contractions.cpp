@@ -85,10 +85,9 @@ bool is_candidate(const std::vector<SmoothedPoint>& points, std::size_t i, doubl
     const double v = points[i].value;
     if (!detection.contains(points[i].time_ms) || !(v >= peak_level)) return false;
 
-    const std::size_t near_from = i >= kLocalMaxPoints ? i - kLocalMaxPoints : 0;
-    const std::size_t near_to = std::min(m - 1, i + kLocalMaxPoints);
-    for (std::size_t j = near_from; j <= near_to; ++j) {
-        if (points[j].value > v) return false;
+    // Nearest neighbours first: a point on a slope fails at once.
+    for (std::size_t d = 1; d <= kLocalMaxPoints; ++d) {
+        if ((d <= i && points[i - d].value > v) || (i + d < m && points[i + d].value > v)) return false;
     }
 
     const std::size_t far_from = i >= kProminencePoints ? i - kProminencePoints : 0;
