@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -16,11 +17,11 @@ using detail::escape_json;
 
 namespace {
 
-constexpr std::string_view kIndentUnit = "  ";
+constexpr std::string_view kIndentUnit = "  ";  // spaces only
 constexpr int kDecimals = 3;
 
 void indent(std::string& out, int level) {
-    for (int i = 0; i < level; ++i) out.append(kIndentUnit);
+    out.append(static_cast<std::size_t>(level) * kIndentUnit.size(), ' ');
 }
 
 void key(std::string& out, int level, std::string_view name) {
@@ -35,9 +36,15 @@ void end_line(std::string& out, bool comma) {
     out.push_back('\n');
 }
 
+bool needs_escape(char c) { return c == '\\' || c == '"' || c == '\n'; }
+
 void append_escaped(std::string& out, std::string_view text) {
     out.push_back('"');
-    out.append(escape_json(text));
+    if (std::any_of(text.begin(), text.end(), needs_escape)) {
+        out.append(escape_json(text));
+    } else {
+        out.append(text);
+    }
     out.push_back('"');
 }
 
@@ -272,6 +279,46 @@ void write_window(std::string& out, const WindowAnalysis& w) {
 // A rough size of one window's text, to reserve the output once.
 constexpr std::size_t kWindowTextEstimate = 4096;
 
+// IEEE 754 binary64 layout.
+constexpr int kMantissaBits = 52;
+constexpr std::uint64_t kMantissaMask = (std::uint64_t{1} << kMantissaBits) - 1;
+constexpr std::uint64_t kExponentMask = 0x7FF;
+constexpr int kExponentBias = 1075;  // value = mantissa * 2^(biased exponent - 1075)
+constexpr std::uint64_t kThousand = 1000;
+// mantissa * 1000 < 2^53 * 2^10 fits 63 bits, so a shift of up to 63 is exact.
+constexpr int kMaxShift = 63;
+
+// A finite value below 2^53 in magnitude with three decimals, as std::to_chars
+// writes it: m * 2^e with e in [-63, 0] gives m * 1000 exactly in 64 bits, and
+// the thousandths are its quotient by 2^-e, rounded half to even on the
+// remainder; the sign is written for every value whose sign bit is set. Other
+// values return false.
+bool append_fixed3_exactly(std::string& out, double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const std::uint64_t biased = (bits >> kMantissaBits) & kExponentMask;
+    const std::uint64_t mantissa = (bits & kMantissaMask) | (biased != 0 ? kMantissaMask + 1 : 0);
+    const int exponent = static_cast<int>(biased != 0 ? biased : 1) - kExponentBias;
+    if (exponent > 0 || exponent < -kMaxShift) return false;
+    const std::uint64_t scaled = mantissa * kThousand;
+    const int shift = -exponent;
+    std::uint64_t thousandths = scaled >> shift;
+    if (shift > 0) {
+        const std::uint64_t rest = scaled - (thousandths << shift);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (thousandths & 1) != 0)) ++thousandths;
+    }
+    char buffer[32];
+    char* end = std::to_chars(buffer, buffer + sizeof buffer, thousandths / kThousand).ptr;
+    const auto fraction = static_cast<unsigned>(thousandths % kThousand);
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + fraction / 100);
+    *end++ = static_cast<char>('0' + fraction / 10 % 10);
+    *end++ = static_cast<char>('0' + fraction % 10);
+    if ((bits >> 63) != 0) out.push_back('-');
+    out.append(buffer, end);
+    return true;
+}
+
 }  // namespace
 
 namespace detail {
@@ -301,6 +348,7 @@ void append_fixed3(std::string& out, double value) {
         out.append(value < 0 ? "-inf" : "inf");
         return;
     }
+    if (append_fixed3_exactly(out, value)) return;
     // The largest finite double has 309 integer digits.
     char buffer[320];
     const auto result =
