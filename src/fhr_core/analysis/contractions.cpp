@@ -224,11 +224,8 @@ double contraction_rate(std::size_t contractions, const WindowSpans& spans) {
     return static_cast<double>(contractions) / window_minutes * kRateMinutes;
 }
 
-std::optional<bool> tachysystole(std::size_t contractions, SeriesView series, const WindowSpans& spans) {
-    if (series.empty() || !spans.at_least_30_min) return std::nullopt;
-    const auto toco_seconds = static_cast<std::size_t>(std::count_if(
-        series.begin(), series.end(), [](const SecondSample& s) { return s.toco.has_value(); }));
-    if (toco_seconds < kTachysystoleMinTocoSeconds) return std::nullopt;
+std::optional<bool> tachysystole(std::size_t contractions, std::uint64_t toco_seconds, const WindowSpans& spans) {
+    if (!spans.at_least_30_min || toco_seconds < kTachysystoleMinTocoSeconds) return std::nullopt;
     return contractions > kTachysystoleMaxContractions;
 }
 

@@ -36,7 +36,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     m.contractions = detect_contractions(series, spans, sorts.contraction_toco, sorts.contraction_smoothing);
     time_gradual_decelerations(m.decelerations, m.contractions);
     m.contractions_per_10_min = contraction_rate(m.contractions.size(), spans);
-    m.tachysystole = tachysystole(m.contractions.size(), series, spans);
+    m.tachysystole = tachysystole(m.contractions.size(), m.window.toco_seconds, spans);
 
     m.sinusoidal_pattern = detect_sinusoidal_pattern(series, spans);
     sorts.window_is_current_10_min = seconds_within(series, spans.current_10_min).size() == series.size();
