@@ -126,14 +126,24 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     std::vector<SmoothedPoint> points;
     points.reserve(n);
     smoothing.start(seconds.front().timestamp_ms);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t from = i >= kSmoothingHalfWidth ? i - kSmoothingHalfWidth : 0;
-        const std::size_t to = std::min(n - 1, i + kSmoothingHalfWidth);
-        const auto average = [&] { return mean_toco(seconds, from, to); };
-        const bool inner = from > 0 && to + 1 < n;
-        const std::optional<double> mean =
-            inner && smoothing.shared() ? smoothing.value(seconds[i].timestamp_ms, average) : average();
+    const auto add_point = [&](std::size_t i, const std::optional<double>& mean) {
         if (mean) points.push_back(SmoothedPoint{seconds[i].timestamp_ms, *mean});
+    };
+    const auto average = [&](std::size_t i) {
+        return mean_toco(seconds, i >= kSmoothingHalfWidth ? i - kSmoothingHalfWidth : 0,
+                         std::min(n - 1, i + kSmoothingHalfWidth));
+    };
+    // The inner points are those whose seconds hold neither end of the span.
+    const std::size_t inner_from = kSmoothingHalfWidth + 1;
+    const std::size_t inner_to = n >= kSmoothingHalfWidth + 1 ? n - kSmoothingHalfWidth - 1 : 0;  // exclusive
+    if (!smoothing.shared() || inner_from >= inner_to) {
+        for (std::size_t i = 0; i < n; ++i) add_point(i, average(i));
+    } else {
+        for (std::size_t i = 0; i < inner_from; ++i) add_point(i, average(i));
+        for (std::size_t i = inner_from; i < inner_to; ++i) {
+            add_point(i, smoothing.value(seconds[i].timestamp_ms, [&] { return average(i); }));
+        }
+        for (std::size_t i = inner_to; i < n; ++i) add_point(i, average(i));
     }
     if (points.size() < kMinSmoothedPoints) return {};
 

@@ -34,6 +34,8 @@ public:
     // within a stretch): the one computed before, or `compute()`.
     template <class Compute>
     std::optional<double> value(std::int64_t second_ms, Compute compute) {
+        // Mostly the next second kept: the later seconds are asked after it.
+        if (cursor_ < entries_.size() && entries_[cursor_].second_ms == second_ms) return entries_[cursor_++].value;
         while (cursor_ < entries_.size() && entries_[cursor_].second_ms < second_ms) ++cursor_;
         if (cursor_ < entries_.size()) {
             if (entries_[cursor_].second_ms == second_ms) return entries_[cursor_].value;
