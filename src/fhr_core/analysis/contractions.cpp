@@ -140,9 +140,10 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
         for (std::size_t i = 0; i < n; ++i) add_point(i, average(i));
     } else {
         for (std::size_t i = 0; i < inner_from; ++i) add_point(i, average(i));
-        for (std::size_t i = inner_from; i < inner_to; ++i) {
-            add_point(i, smoothing.value(seconds[i].timestamp_ms, [&] { return average(i); }));
-        }
+        smoothing.values(seconds, inner_from, inner_to, average,
+                         [&](std::int64_t second_ms, const std::optional<double>& mean) {
+                             if (mean) points.push_back(SmoothedPoint{second_ms, *mean});
+                         });
         for (std::size_t i = inner_to; i < n; ++i) add_point(i, average(i));
     }
     if (points.size() < kMinSmoothedPoints) return {};
