@@ -339,6 +339,11 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
         cut_edge(offset, rows_begin, rows_end);
         cut_edge(offset + count - 1, rows_begin, rows_end);
         out.borrowed = SeriesView(seconds_).subspan(offset, count);
+        out.whole_ends = WholeEnds{true, true};
+        for (std::size_t e = 0; e < cut_edges_; ++e) {
+            if (edges_[e].at == offset) out.whole_ends.first = false;
+            if (edges_[e].at == offset + count - 1) out.whole_ends.last = false;
+        }
         // The whole seconds' counts, with the edges as the window cuts them.
         counts = counted_[offset + count];
         counts -= counted_[offset];

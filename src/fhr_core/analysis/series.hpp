@@ -54,6 +54,13 @@ SeriesView seconds_within(SeriesView series, Span span);
 std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
                                            std::int64_t window_end);
 
+// Whether a window's first and last seconds hold all the rows of their
+// seconds (false where unknown).
+struct WholeEnds {
+    bool first = false;
+    bool last = false;
+};
+
 struct PreparedWindow {
     // The window's seconds: `series` when binned for this window alone, else
     // `borrowed` from the recording's seconds (valid until the recording
@@ -62,6 +69,7 @@ struct PreparedWindow {
     SeriesView borrowed;
     DataQuality data_quality;
     std::uint64_t toco_seconds = 0;  // seconds with a TOCO value
+    WholeEnds whole_ends;            // known only for the recording's seconds
     std::string window_start;
     std::string window_end;
     double duration_seconds = 0.0;
