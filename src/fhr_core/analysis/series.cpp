@@ -295,7 +295,7 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
     restore_edges();
     PreparedWindow out;
     Counts counts;
-    const std::span<const MonitorSample> rows = rows_within(samples_, spans.start_ms, spans.end_ms);
+    std::span<const MonitorSample> rows;
     const std::int64_t first_second = second_index(spans.start_ms);
     const std::int64_t last_second = second_index(spans.end_ms);
     if (first_second <= last_second) {
@@ -332,6 +332,21 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
             binned_rows_ = end;
             counted_.push_back(counted_.back());
             counted_.back() += count_second(second);
+        }
+        // The window's rows are those of its seconds but the ones of its
+        // first second before its start and of its last second after its end.
+        const auto first_rows = samples_.begin() + static_cast<std::ptrdiff_t>(row_begin_[offset]);
+        const auto first_in = std::lower_bound(
+            first_rows, samples_.begin() + static_cast<std::ptrdiff_t>(end_of(offset)), spans.start_ms,
+            [](const MonitorSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+        const auto last_end = samples_.begin() + static_cast<std::ptrdiff_t>(end_of(offset + count - 1));
+        const auto last_out = std::upper_bound(
+            std::max(first_in, samples_.begin() + static_cast<std::ptrdiff_t>(row_begin_[offset + count - 1])),
+            last_end, spans.end_ms,
+            [](std::int64_t value, const MonitorSample& s) { return value < s.timestamp_ms; });
+        if (first_in < last_out) {
+            rows = samples_.subspan(static_cast<std::size_t>(first_in - samples_.begin()),
+                                    static_cast<std::size_t>(last_out - first_in));
         }
         // Only the window's first and last seconds can hold rows outside it.
         const std::size_t rows_begin = rows.empty() ? 0 : static_cast<std::size_t>(rows.data() - samples_.data());
