@@ -83,7 +83,7 @@ bool is_candidate(const std::vector<SmoothedPoint>& points, std::size_t i, doubl
                   double prominence_min, Span detection) {
     const std::size_t m = points.size();
     const double v = points[i].value;
-    if (!detection.contains(points[i].time_ms) || !(v >= peak_level)) return false;
+    if (!(v >= peak_level) || !detection.contains(points[i].time_ms)) return false;
 
     // Nearest neighbours first: a point on a slope fails at once.
     for (std::size_t d = 1; d <= kLocalMaxPoints; ++d) {
@@ -123,11 +123,17 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     // each point is averaged afresh so that it depends on its own seconds
     // only. A point whose seconds include neither end of the span (so neither
     // end of the window) is the same in every window: it is shared.
-    std::vector<SmoothedPoint> points;
-    points.reserve(n);
+    // At most one point a second: they are written in place and the list
+    // cut to those written.
+    std::vector<SmoothedPoint> points(n);
+    SmoothedPoint* next_point = points.data();
     smoothing.start(seconds.front().timestamp_ms);
+    const auto add_at = [&](std::int64_t second_ms, const std::optional<double>& mean) {
+        *next_point = SmoothedPoint{second_ms, mean.value_or(0.0)};
+        next_point += mean ? 1 : 0;
+    };
     const auto add_point = [&](std::size_t i, const std::optional<double>& mean) {
-        if (mean) points.push_back(SmoothedPoint{seconds[i].timestamp_ms, *mean});
+        add_at(seconds[i].timestamp_ms, mean);
     };
     const auto average = [&](std::size_t i) {
         return mean_toco(seconds, i >= kSmoothingHalfWidth ? i - kSmoothingHalfWidth : 0,
@@ -140,12 +146,10 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
         for (std::size_t i = 0; i < n; ++i) add_point(i, average(i));
     } else {
         for (std::size_t i = 0; i < inner_from; ++i) add_point(i, average(i));
-        smoothing.values(seconds, inner_from, inner_to, average,
-                         [&](std::int64_t second_ms, const std::optional<double>& mean) {
-                             if (mean) points.push_back(SmoothedPoint{second_ms, *mean});
-                         });
+        smoothing.values(seconds, inner_from, inner_to, average, add_at);
         for (std::size_t i = inner_to; i < n; ++i) add_point(i, average(i));
     }
+    points.resize(static_cast<std::size_t>(next_point - points.data()));
     if (points.size() < kMinSmoothedPoints) return {};
 
     const double edge_level = p20 + std::max((p90 - p20) * kEdgeFraction, kMinEdgeRise);
