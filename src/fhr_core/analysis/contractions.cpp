@@ -168,6 +168,7 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) { return a.value > b.value; });
     std::vector<Candidate> accepted;
+    accepted.reserve(candidates.size());
     for (const Candidate& candidate : candidates) {
         const bool separate =
             std::all_of(accepted.begin(), accepted.end(), [&candidate](const Candidate& other) {
@@ -180,6 +181,7 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     });
 
     std::vector<Contraction> contractions;
+    contractions.reserve(accepted.size());
     for (std::size_t k = 0; k < accepted.size(); ++k) {
         const std::int64_t t = accepted[k].time_ms;
         const std::size_t p = accepted[k].index;
