@@ -202,13 +202,10 @@ bool detect_sinusoidal_pattern(SeriesView series, const WindowSpans& spans) {
     const std::span<const SecondSample> segment = seconds_within(series, spans.current_20_min);
     if (segment.empty()) return false;
 
-    std::vector<std::optional<double>> fetal;
-    fetal.reserve(segment.size());
     std::size_t present = 0;
     std::size_t missing_run = 0;
     std::size_t longest_missing_run = 0;
     for (const SecondSample& second : segment) {
-        fetal.push_back(second.fetal_bpm);
         if (second.fetal_bpm) {
             ++present;
             missing_run = 0;
@@ -216,11 +213,14 @@ bool detect_sinusoidal_pattern(SeriesView series, const WindowSpans& spans) {
             longest_missing_run = std::max(longest_missing_run, ++missing_run);
         }
     }
-    if (static_cast<double>(present) / static_cast<double>(fetal.size()) < kMinPresentFraction) {
+    if (static_cast<double>(present) / static_cast<double>(segment.size()) < kMinPresentFraction) {
         return false;
     }
     if (longest_missing_run > kMaxMissingRun) return false;
 
+    // Only a segment passing both tests has its values copied out.
+    std::vector<std::optional<double>> fetal(segment.size());
+    for (std::size_t i = 0; i < segment.size(); ++i) fetal[i] = segment[i].fetal_bpm;
     const std::vector<double> filled = detail::fill_gaps(fetal);
     if (filled.size() < kMinFilledValues) return false;
     const std::vector<double> smoothed = detail::centred_moving_average(filled);
