@@ -136,7 +136,7 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
     std::mt19937_64 random(20261206);
     const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
     const auto chance = [&](double p) { return uniform(0.0, 1.0) < p; };
-    for (int trial = 0; trial < 12; ++trial) {
+    for (int trial = 0; trial < 16; ++trial) {
         InputData input;
         std::int64_t t = -700 + trial * 12'345;
         const int rows = 2000 + static_cast<int>(uniform(0, 9000));
@@ -156,8 +156,10 @@ TEST(WindowDriver, SharedWorkGivesTheFromScratchWindows) {
         }
         finish_input(input);
         AnalysisConfig config;
-        if (trial % 4 != 0) config = rolling(10 + static_cast<std::uint32_t>(uniform(0, 21)),
-                                             static_cast<std::uint32_t>(chance(0.5) ? uniform(0, 3) : uniform(0, 700)));
+        // Steps of a few seconds, of whole minutes (windows then start and end
+        // on their rows' seconds) and of any length.
+        const double step = chance(0.4) ? uniform(0, 3) : chance(0.5) ? 60 * std::floor(uniform(1, 4)) : uniform(0, 700);
+        if (trial % 4 != 0) config = rolling(10 + static_cast<std::uint32_t>(uniform(0, 21)), static_cast<std::uint32_t>(step));
         const AnalysisReport shared = analyze_rolling_windows(input, config);
         AnalysisReport fresh = shared;
         const fhr_core::analysis::WindowPlan plan(input, config);

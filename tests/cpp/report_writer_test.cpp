@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <string>
 
 namespace {
@@ -31,6 +35,19 @@ TEST(ReportWriter, NumbersHaveThreeDecimalsRoundedOnTheExactBinaryValue) {
     };
     for (const auto& c : cases) EXPECT_EQ(fixed3(c.value), c.text) << c.value;
     EXPECT_EQ(fixed3(1.7976931348623157e308).size(), 309u + 4u);
+    // Every magnitude and tie, against the library's formatting.
+    std::mt19937_64 random(3);
+    for (int i = 0; i < 300000; ++i) {
+        const std::uint64_t bits = random();
+        const double v = i % 3 == 0 ? std::bit_cast<double>(bits)
+                         : i % 3 == 1 ? std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(bits % 120))
+                                      : static_cast<double>(static_cast<std::int64_t>(bits % 8'000'000) - 4'000'000) / 16;
+        char text[400];
+        const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 3).ptr;
+        if (std::isfinite(v)) {
+            ASSERT_EQ(fixed3(v), std::string(text, end)) << v;
+        }
+    }
 }
 
 TEST(ReportWriter, EscapesBackslashQuoteAndLineFeedOnly) {

@@ -83,12 +83,11 @@ bool is_candidate(const std::vector<SmoothedPoint>& points, std::size_t i, doubl
                   double prominence_min, Span detection) {
     const std::size_t m = points.size();
     const double v = points[i].value;
-    if (!detection.contains(points[i].time_ms) || !(v >= peak_level)) return false;
+    if (!(v >= peak_level) || !detection.contains(points[i].time_ms)) return false;
 
-    const std::size_t near_from = i >= kLocalMaxPoints ? i - kLocalMaxPoints : 0;
-    const std::size_t near_to = std::min(m - 1, i + kLocalMaxPoints);
-    for (std::size_t j = near_from; j <= near_to; ++j) {
-        if (points[j].value > v) return false;
+    // Nearest neighbours first: a point on a slope fails at once.
+    for (std::size_t d = 1; d <= kLocalMaxPoints; ++d) {
+        if ((d <= i && points[i - d].value > v) || (i + d < m && points[i + d].value > v)) return false;
     }
 
     const std::size_t far_from = i >= kProminencePoints ? i - kProminencePoints : 0;
@@ -124,18 +123,33 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     // each point is averaged afresh so that it depends on its own seconds
     // only. A point whose seconds include neither end of the span (so neither
     // end of the window) is the same in every window: it is shared.
-    std::vector<SmoothedPoint> points;
-    points.reserve(n);
+    // At most one point a second: they are written in place and the list
+    // cut to those written.
+    std::vector<SmoothedPoint> points(n);
+    SmoothedPoint* next_point = points.data();
     smoothing.start(seconds.front().timestamp_ms);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t from = i >= kSmoothingHalfWidth ? i - kSmoothingHalfWidth : 0;
-        const std::size_t to = std::min(n - 1, i + kSmoothingHalfWidth);
-        const auto average = [&] { return mean_toco(seconds, from, to); };
-        const bool inner = from > 0 && to + 1 < n;
-        const std::optional<double> mean =
-            inner && smoothing.shared() ? smoothing.value(seconds[i].timestamp_ms, average) : average();
-        if (mean) points.push_back(SmoothedPoint{seconds[i].timestamp_ms, *mean});
+    const auto add_at = [&](std::int64_t second_ms, const std::optional<double>& mean) {
+        *next_point = SmoothedPoint{second_ms, mean.value_or(0.0)};
+        next_point += mean ? 1 : 0;
+    };
+    const auto add_point = [&](std::size_t i, const std::optional<double>& mean) {
+        add_at(seconds[i].timestamp_ms, mean);
+    };
+    const auto average = [&](std::size_t i) {
+        return mean_toco(seconds, i >= kSmoothingHalfWidth ? i - kSmoothingHalfWidth : 0,
+                         std::min(n - 1, i + kSmoothingHalfWidth));
+    };
+    // The inner points are those whose seconds hold neither end of the span.
+    const std::size_t inner_from = kSmoothingHalfWidth + 1;
+    const std::size_t inner_to = n >= kSmoothingHalfWidth + 1 ? n - kSmoothingHalfWidth - 1 : 0;  // exclusive
+    if (!smoothing.shared() || inner_from >= inner_to) {
+        for (std::size_t i = 0; i < n; ++i) add_point(i, average(i));
+    } else {
+        for (std::size_t i = 0; i < inner_from; ++i) add_point(i, average(i));
+        smoothing.values(seconds, inner_from, inner_to, average, add_at);
+        for (std::size_t i = inner_to; i < n; ++i) add_point(i, average(i));
     }
+    points.resize(static_cast<std::size_t>(next_point - points.data()));
     if (points.size() < kMinSmoothedPoints) return {};
 
     const double edge_level = p20 + std::max((p90 - p20) * kEdgeFraction, kMinEdgeRise);
@@ -154,6 +168,7 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) { return a.value > b.value; });
     std::vector<Candidate> accepted;
+    accepted.reserve(candidates.size());
     for (const Candidate& candidate : candidates) {
         const bool separate =
             std::all_of(accepted.begin(), accepted.end(), [&candidate](const Candidate& other) {
@@ -166,6 +181,7 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
     });
 
     std::vector<Contraction> contractions;
+    contractions.reserve(accepted.size());
     for (std::size_t k = 0; k < accepted.size(); ++k) {
         const std::int64_t t = accepted[k].time_ms;
         const std::size_t p = accepted[k].index;
@@ -225,11 +241,8 @@ double contraction_rate(std::size_t contractions, const WindowSpans& spans) {
     return static_cast<double>(contractions) / window_minutes * kRateMinutes;
 }
 
-std::optional<bool> tachysystole(std::size_t contractions, SeriesView series, const WindowSpans& spans) {
-    if (series.empty() || !spans.at_least_30_min) return std::nullopt;
-    const auto toco_seconds = static_cast<std::size_t>(std::count_if(
-        series.begin(), series.end(), [](const SecondSample& s) { return s.toco.has_value(); }));
-    if (toco_seconds < kTachysystoleMinTocoSeconds) return std::nullopt;
+std::optional<bool> tachysystole(std::size_t contractions, std::uint64_t toco_seconds, const WindowSpans& spans) {
+    if (!spans.at_least_30_min || toco_seconds < kTachysystoleMinTocoSeconds) return std::nullopt;
     return contractions > kTachysystoleMaxContractions;
 }
 

@@ -40,7 +40,8 @@ std::vector<Contraction> detect_contractions(SeriesView series, const WindowSpan
 double contraction_rate(std::size_t contractions, const WindowSpans& spans);
 
 // More than 15 contractions, judged only in a window of 30 minutes with at
-// least 1200 seconds of TOCO; absent otherwise.
-std::optional<bool> tachysystole(std::size_t contractions, SeriesView series, const WindowSpans& spans);
+// least 1200 seconds of TOCO (`toco_seconds`: the window's seconds with a
+// TOCO value); absent otherwise.
+std::optional<bool> tachysystole(std::size_t contractions, std::uint64_t toco_seconds, const WindowSpans& spans);
 
 }  // namespace fhr_core::analysis

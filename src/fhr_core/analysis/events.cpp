@@ -31,6 +31,9 @@ constexpr double kVariableMaxOnsetToNadirSeconds = 30.0;
 // A nadir this close to its contraction's peak makes an early deceleration.
 constexpr std::uint64_t kEarlyMaxLagMs = time::seconds_ms(5);
 
+// Room made at once for this many runs of a span, enough for most.
+constexpr std::size_t kRunsReserved = 16;
+
 // A run of qualifying seconds: the first and the last qualifying second, and
 // the index of the first in the series.
 struct Run {
@@ -55,6 +58,7 @@ bool total_order_less(double a, double b) { return total_order_key(a) < total_or
 template <class Qualifies>
 std::vector<Run> find_runs(SeriesView series, Span detection, Qualifies qualifies) {
     std::vector<Run> runs;
+    runs.reserve(kRunsReserved);
     bool in_run = false;
     int gap = 0;
     Run current;
@@ -129,6 +133,7 @@ std::vector<AccelerationEvent> detect_accelerations(SeriesView series, Span dete
     });
 
     std::vector<AccelerationEvent> events;
+    events.reserve(runs.size());
     for (const Run& run : runs) {
         const double duration = run.duration_seconds();
         if (!(criterion <= duration && duration < kAccelerationMaxSeconds)) continue;
@@ -161,6 +166,7 @@ std::vector<Deceleration> detect_decelerations(SeriesView series, Span detection
     });
 
     std::vector<Deceleration> decelerations;
+    decelerations.reserve(runs.size());
     for (const Run& run : runs) {
         const double duration = run.duration_seconds();
         if (duration < kDecelerationMinSeconds) continue;

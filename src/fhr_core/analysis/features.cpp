@@ -1,6 +1,8 @@
 #include "fhr_core/analysis/features.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -40,8 +42,9 @@ WindowFeatures compute_features(SeriesView series, WindowSorts& sorts, std::opti
                                 std::size_t contractions, double contractions_per_10_min) {
     WindowFeatures f;
 
-    const ValueSummary fetal = summarize_sorted(
-        sorts.window_is_current_10_min ? sorts.baseline.values() : sorts.fetal.of(series, &SecondSample::fetal_bpm));
+    const std::vector<double>& fetal_values =
+        sorts.window_is_current_10_min ? sorts.baseline.values() : sorts.fetal.of(series, &SecondSample::fetal_bpm);
+    const ValueSummary fetal = summarize_sorted(fetal_values);
     f.fetal_hr_min_bpm = fetal.min;
     f.fetal_hr_p05_bpm = fetal.p05;
     f.fetal_hr_mean_bpm = fetal.mean;
@@ -53,19 +56,26 @@ WindowFeatures compute_features(SeriesView series, WindowSorts& sorts, std::opti
         f.baseline_delta_mean_bpm = difference(fetal.mean, static_cast<double>(*baseline_bpm));
     }
 
-    std::uint64_t fetal_seconds = 0;
-    for (const SecondSample& second : series) {
-        if (!second.fetal_bpm) continue;
-        ++fetal_seconds;
-        const double bpm = *second.fetal_bpm;
-        if (bpm < bands::kNormalRateLowBpm) {
-            ++f.fetal_hr_seconds_below_110;
-        } else if (bpm > bands::kNormalRateHighBpm) {
-            ++f.fetal_hr_seconds_above_160;
-        } else {
-            ++f.fetal_hr_seconds_110_to_160;
+    // The window's fetal values in total order: without a NaN (which sorts
+    // to either end), those below the band are a prefix and those above a
+    // suffix.
+    const std::uint64_t fetal_seconds = fetal_values.size();
+    if (fetal_values.empty() || std::isnan(fetal_values.front()) || std::isnan(fetal_values.back())) {
+        for (const double bpm : fetal_values) {
+            if (bpm < bands::kNormalRateLowBpm) ++f.fetal_hr_seconds_below_110;
+            if (bpm > bands::kNormalRateHighBpm) ++f.fetal_hr_seconds_above_160;
         }
+    } else {
+        f.fetal_hr_seconds_below_110 = static_cast<std::uint64_t>(
+            std::partition_point(fetal_values.begin(), fetal_values.end(),
+                                 [](double bpm) { return bpm < bands::kNormalRateLowBpm; }) -
+            fetal_values.begin());
+        f.fetal_hr_seconds_above_160 = static_cast<std::uint64_t>(
+            fetal_values.end() - std::partition_point(fetal_values.begin(), fetal_values.end(), [](double bpm) {
+                return !(bpm > bands::kNormalRateHighBpm);
+            }));
     }
+    f.fetal_hr_seconds_110_to_160 = fetal_seconds - f.fetal_hr_seconds_below_110 - f.fetal_hr_seconds_above_160;
     f.fetal_hr_percent_below_110 = percent(f.fetal_hr_seconds_below_110, fetal_seconds);
     f.fetal_hr_percent_110_to_160 = percent(f.fetal_hr_seconds_110_to_160, fetal_seconds);
     f.fetal_hr_percent_above_160 = percent(f.fetal_hr_seconds_above_160, fetal_seconds);

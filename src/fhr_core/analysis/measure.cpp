@@ -25,7 +25,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
         const auto baseline = static_cast<double>(*current.baseline_bpm);
         sorts.variability_chunks.drop_before(spans.previous_10_min.from_ms);
         current.variability_bpm =
-            estimate_variability(series, spans.current_10_min, baseline, sorts.variability_chunks);
+            estimate_variability(series, spans.current_10_min, baseline, sorts.variability_chunks, m.window.whole_ends);
         m.accelerations = detect_accelerations(series, spans.current_20_min, *current.baseline_bpm,
                                                acceleration_criterion(config.gestational_age_weeks));
         m.decelerations = detect_decelerations(series, spans.current_20_min, *current.baseline_bpm);
@@ -36,7 +36,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
     m.contractions = detect_contractions(series, spans, sorts.contraction_toco, sorts.contraction_smoothing);
     time_gradual_decelerations(m.decelerations, m.contractions);
     m.contractions_per_10_min = contraction_rate(m.contractions.size(), spans);
-    m.tachysystole = tachysystole(m.contractions.size(), series, spans);
+    m.tachysystole = tachysystole(m.contractions.size(), m.window.toco_seconds, spans);
 
     m.sinusoidal_pattern = detect_sinusoidal_pattern(series, spans);
     sorts.window_is_current_10_min = seconds_within(series, spans.current_10_min).size() == series.size();
@@ -54,7 +54,7 @@ Measurements measure(PreparedWindow&& window, const AnalysisConfig& config, cons
         if (current.variability_class == VariabilityClass::minimal) {
             previous.variability_bpm = estimate_variability(series, spans.previous_10_min,
                                                             static_cast<double>(*current.baseline_bpm),
-                                                            sorts.variability_chunks);
+                                                            sorts.variability_chunks, m.window.whole_ends);
             previous.variability_class = classify_variability(previous.variability_bpm);
         }
     }

@@ -178,23 +178,59 @@ Series empty_seconds(std::int64_t first_second, std::int64_t last_second) {
     return series;
 }
 
-// The data-quality figures and the window texts of a filled series.
-void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, const WindowSpans& spans) {
-    std::uint64_t fetal_seconds = 0;
-    std::uint64_t maternal_seconds = 0;
-    std::uint64_t toco_seconds = 0;
-    std::uint64_t paired = 0;
-    std::uint64_t matched = 0;
-    const SeriesView seconds = out.seconds();
-    for (const SecondSample& second : seconds) {
-        if (second.fetal_bpm) ++fetal_seconds;
-        if (second.maternal_bpm) ++maternal_seconds;
-        if (second.toco) ++toco_seconds;
-        if (second.fetal_bpm && second.maternal_bpm) {
-            ++paired;
-            if (std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm) ++matched;
-        }
+}  // namespace
+
+RecordingSeconds::Counts& RecordingSeconds::Counts::operator+=(const Counts& other) {
+    fetal += other.fetal;
+    maternal += other.maternal;
+    toco += other.toco;
+    paired += other.paired;
+    matched += other.matched;
+    return *this;
+}
+
+RecordingSeconds::Counts& RecordingSeconds::Counts::operator-=(const Counts& other) {
+    fetal -= other.fetal;
+    maternal -= other.maternal;
+    toco -= other.toco;
+    paired -= other.paired;
+    matched -= other.matched;
+    return *this;
+}
+
+namespace {
+
+using Counts = RecordingSeconds::Counts;
+
+Counts count_second(const SecondSample& second) {
+    Counts counts;
+    counts.fetal = second.fetal_bpm ? 1 : 0;
+    counts.maternal = second.maternal_bpm ? 1 : 0;
+    counts.toco = second.toco ? 1 : 0;
+    if (second.fetal_bpm && second.maternal_bpm) {
+        counts.paired = 1;
+        counts.matched = std::abs(*second.fetal_bpm - *second.maternal_bpm) <= kCaptureToleranceBpm ? 1 : 0;
     }
+    return counts;
+}
+
+Counts count_seconds(SeriesView seconds) {
+    Counts counts;
+    for (const SecondSample& second : seconds) counts += count_second(second);
+    return counts;
+}
+
+// The data-quality figures and the window texts of a filled series whose
+// seconds count `counts`.
+void finish_window(PreparedWindow& out, std::span<const MonitorSample> rows, const WindowSpans& spans,
+                   const Counts& counts) {
+    const SeriesView seconds = out.seconds();
+    const std::uint64_t fetal_seconds = counts.fetal;
+    const std::uint64_t maternal_seconds = counts.maternal;
+    const std::uint64_t toco_seconds = counts.toco;
+    const std::uint64_t paired = counts.paired;
+    const std::uint64_t matched = counts.matched;
+    out.toco_seconds = toco_seconds;
 
     DataQuality& quality = out.data_quality;
     quality.expected_seconds = std::max<std::uint64_t>(
@@ -232,7 +268,7 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
         bin_second(of_second, channel,
                    out.series[static_cast<std::size_t>(time::distance(first_second, index))]);
     });
-    finish_window(out, rows, spans);
+    finish_window(out, rows, spans, count_seconds(out.series));
     return out;
 }
 
@@ -258,7 +294,8 @@ void RecordingSeconds::cut_edge(std::size_t k, std::size_t rows_begin, std::size
 PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
     restore_edges();
     PreparedWindow out;
-    const std::span<const MonitorSample> rows = rows_within(samples_, spans.start_ms, spans.end_ms);
+    Counts counts;
+    std::span<const MonitorSample> rows;
     const std::int64_t first_second = second_index(spans.start_ms);
     const std::int64_t last_second = second_index(spans.end_ms);
     if (first_second <= last_second) {
@@ -272,6 +309,8 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
             const std::size_t window_seconds = static_cast<std::size_t>(time::distance(first_second, last_second)) + 1;
             seconds_.reserve(window_seconds);
             row_begin_.reserve(window_seconds);
+            counted_.reserve(window_seconds + 1);
+            counted_.assign(1, Counts{});
             first_index_ = first_second;
             const std::int64_t from_ms = second_start_ms(first_second);
             binned_rows_ = static_cast<std::size_t>(
@@ -282,6 +321,7 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
                    passed > seconds_.size() / 2) {
             seconds_.erase(seconds_.begin(), seconds_.begin() + static_cast<std::ptrdiff_t>(passed));
             row_begin_.erase(row_begin_.begin(), row_begin_.begin() + static_cast<std::ptrdiff_t>(passed));
+            counted_.erase(counted_.begin(), counted_.begin() + static_cast<std::ptrdiff_t>(passed));
             first_index_ = first_second;
         }
         // Bin every second up to the window's last, each over all its rows.
@@ -296,6 +336,23 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
             if (end != binned_rows_) bin_second(samples_.subspan(binned_rows_, end - binned_rows_), channel_, second);
             row_begin_.push_back(binned_rows_);
             binned_rows_ = end;
+            counted_.push_back(counted_.back());
+            counted_.back() += count_second(second);
+        }
+        // The window's rows are those of its seconds but the ones of its
+        // first second before its start and of its last second after its end.
+        const auto first_rows = samples_.begin() + static_cast<std::ptrdiff_t>(row_begin_[offset]);
+        const auto first_in = std::lower_bound(
+            first_rows, samples_.begin() + static_cast<std::ptrdiff_t>(end_of(offset)), spans.start_ms,
+            [](const MonitorSample& s, std::int64_t value) { return s.timestamp_ms < value; });
+        const auto last_end = samples_.begin() + static_cast<std::ptrdiff_t>(end_of(offset + count - 1));
+        const auto last_out = std::upper_bound(
+            std::max(first_in, samples_.begin() + static_cast<std::ptrdiff_t>(row_begin_[offset + count - 1])),
+            last_end, spans.end_ms,
+            [](std::int64_t value, const MonitorSample& s) { return value < s.timestamp_ms; });
+        if (first_in < last_out) {
+            rows = samples_.subspan(static_cast<std::size_t>(first_in - samples_.begin()),
+                                    static_cast<std::size_t>(last_out - first_in));
         }
         // Only the window's first and last seconds can hold rows outside it.
         const std::size_t rows_begin = rows.empty() ? 0 : static_cast<std::size_t>(rows.data() - samples_.data());
@@ -303,8 +360,20 @@ PreparedWindow RecordingSeconds::prepare(const WindowSpans& spans) {
         cut_edge(offset, rows_begin, rows_end);
         cut_edge(offset + count - 1, rows_begin, rows_end);
         out.borrowed = SeriesView(seconds_).subspan(offset, count);
+        out.whole_ends = WholeEnds{true, true};
+        for (std::size_t e = 0; e < cut_edges_; ++e) {
+            if (edges_[e].at == offset) out.whole_ends.first = false;
+            if (edges_[e].at == offset + count - 1) out.whole_ends.last = false;
+        }
+        // The whole seconds' counts, with the edges as the window cuts them.
+        counts = counted_[offset + count];
+        counts -= counted_[offset];
+        for (std::size_t e = 0; e < cut_edges_; ++e) {
+            counts -= count_second(edges_[e].whole);
+            counts += count_second(seconds_[edges_[e].at]);
+        }
     }
-    finish_window(out, rows, spans);
+    finish_window(out, rows, spans, counts);
     return out;
 }
 

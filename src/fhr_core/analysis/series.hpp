@@ -54,6 +54,13 @@ SeriesView seconds_within(SeriesView series, Span span);
 std::span<const MonitorSample> rows_within(std::span<const MonitorSample> samples, std::int64_t window_start,
                                            std::int64_t window_end);
 
+// Whether a window's first and last seconds hold all the rows of their
+// seconds (false where unknown).
+struct WholeEnds {
+    bool first = false;
+    bool last = false;
+};
+
 struct PreparedWindow {
     // The window's seconds: `series` when binned for this window alone, else
     // `borrowed` from the recording's seconds (valid until the recording
@@ -61,6 +68,8 @@ struct PreparedWindow {
     Series series;
     SeriesView borrowed;
     DataQuality data_quality;
+    std::uint64_t toco_seconds = 0;  // seconds with a TOCO value
+    WholeEnds whole_ends;            // known only for the recording's seconds
     std::string window_start;
     std::string window_end;
     double duration_seconds = 0.0;
@@ -83,6 +92,18 @@ PreparedWindow build_second_samples(std::span<const MonitorSample> samples, Feta
 // window is prepared.
 class RecordingSeconds {
 public:
+    // What the data-quality figures count over a stretch of seconds.
+    struct Counts {
+        std::uint64_t fetal = 0;
+        std::uint64_t maternal = 0;
+        std::uint64_t toco = 0;
+        std::uint64_t paired = 0;   // seconds with both heart rates
+        std::uint64_t matched = 0;  // of those, the ones within the capture tolerance
+
+        Counts& operator+=(const Counts& other);
+        Counts& operator-=(const Counts& other);
+    };
+
     // `samples` (sorted by time) must outlive this.
     RecordingSeconds(std::span<const MonitorSample> samples, FetalChannel channel)
         : samples_(samples), channel_(channel) {}
@@ -110,6 +131,8 @@ private:
     FetalChannel channel_;
     std::vector<SecondSample> seconds_;   // consecutive seconds, the first one being second first_index_
     std::vector<std::size_t> row_begin_;  // the first row of each of seconds_ (its end when it has none)
+    // counted_[k + 1] - counted_[j]: the counts of the whole seconds_[j..k].
+    std::vector<Counts> counted_;
     std::int64_t first_index_ = 0;
     std::size_t binned_rows_ = 0;  // the rows before this are binned
     Edge edges_[2];

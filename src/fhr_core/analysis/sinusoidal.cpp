@@ -173,13 +173,25 @@ std::vector<double> fill_gaps(std::span<const std::optional<double>> values) {
 std::vector<double> centred_moving_average(std::span<const double> values) {
     const std::size_t n = values.size();
     std::vector<double> smoothed(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    const auto at_edge = [&](std::size_t i) {
         const std::size_t lo = i >= kSmoothingReach ? i - kSmoothingReach : 0;
         const std::size_t hi = std::min(n - 1, i + kSmoothingReach);
         double sum = 0.0;
         for (std::size_t j = lo; j <= hi; ++j) sum += values[j];
         smoothed[i] = sum / static_cast<double>(hi - lo + 1);
+    };
+    // Away from the ends every average has all its points: the same sums, in
+    // the same order, with a fixed count the compiler can lay out flat.
+    constexpr std::size_t kPoints = 2 * kSmoothingReach + 1;
+    const std::size_t inner_end = n > kSmoothingReach ? n - kSmoothingReach : 0;
+    std::size_t i = 0;
+    for (; i < std::min(kSmoothingReach, n); ++i) at_edge(i);
+    for (; i < inner_end; ++i) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < kPoints; ++j) sum += values[i - kSmoothingReach + j];
+        smoothed[i] = sum / static_cast<double>(kPoints);
     }
+    for (; i < n; ++i) at_edge(i);
     return smoothed;
 }
 
@@ -190,13 +202,10 @@ bool detect_sinusoidal_pattern(SeriesView series, const WindowSpans& spans) {
     const std::span<const SecondSample> segment = seconds_within(series, spans.current_20_min);
     if (segment.empty()) return false;
 
-    std::vector<std::optional<double>> fetal;
-    fetal.reserve(segment.size());
     std::size_t present = 0;
     std::size_t missing_run = 0;
     std::size_t longest_missing_run = 0;
     for (const SecondSample& second : segment) {
-        fetal.push_back(second.fetal_bpm);
         if (second.fetal_bpm) {
             ++present;
             missing_run = 0;
@@ -204,11 +213,14 @@ bool detect_sinusoidal_pattern(SeriesView series, const WindowSpans& spans) {
             longest_missing_run = std::max(longest_missing_run, ++missing_run);
         }
     }
-    if (static_cast<double>(present) / static_cast<double>(fetal.size()) < kMinPresentFraction) {
+    if (static_cast<double>(present) / static_cast<double>(segment.size()) < kMinPresentFraction) {
         return false;
     }
     if (longest_missing_run > kMaxMissingRun) return false;
 
+    // Only a segment passing both tests has its values copied out.
+    std::vector<std::optional<double>> fetal(segment.size());
+    for (std::size_t i = 0; i < segment.size(); ++i) fetal[i] = segment[i].fetal_bpm;
     const std::vector<double> filled = detail::fill_gaps(fetal);
     if (filled.size() < kMinFilledValues) return false;
     const std::vector<double> smoothed = detail::centred_moving_average(filled);

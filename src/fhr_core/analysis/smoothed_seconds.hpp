@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
+
+#include "fhr_core/analysis/series.hpp"
 
 namespace fhr_core::analysis {
 
@@ -30,19 +33,39 @@ public:
             cursor_ = 0;
         }
     }
-    // The value of the second at `second_ms` (seconds asked in time order
-    // within a stretch): the one computed before, or `compute()`.
-    template <class Compute>
-    std::optional<double> value(std::int64_t second_ms, Compute compute) {
-        while (cursor_ < entries_.size() && entries_[cursor_].second_ms < second_ms) ++cursor_;
-        if (cursor_ < entries_.size()) {
-            if (entries_[cursor_].second_ms == second_ms) return entries_[cursor_].value;
-            return compute();  // not kept: the list holds later seconds already
+    // The values of seconds[from..to) (consecutive seconds of a stretch
+    // started with start(), asked in time order), each handed to
+    // `each(second_ms, value)`: the one computed before, or `compute(i)`.
+    template <class Compute, class Each>
+    void values(std::span<const SecondSample> seconds, std::size_t from, std::size_t to, Compute compute, Each each) {
+        std::size_t i = from;
+        while (i < to) {
+            const std::int64_t second_ms = seconds[i].timestamp_ms;
+            while (cursor_ < entries_.size() && entries_[cursor_].second_ms < second_ms) ++cursor_;
+            if (cursor_ == entries_.size()) break;  // the rest is new
+            if (entries_[cursor_].second_ms != second_ms) {
+                each(second_ms, compute(i++));  // not kept: the list holds later seconds already
+                continue;
+            }
+            // Kept entries are of distinct seconds in time order: when the
+            // last of a run lines up with its second, so does every one.
+            const std::size_t run = std::min(to - i, entries_.size() - cursor_);
+            if (entries_[cursor_ + run - 1].second_ms == seconds[i + run - 1].timestamp_ms) {
+                for (std::size_t k = 0; k < run; ++k) each(entries_[cursor_ + k].second_ms, entries_[cursor_ + k].value);
+                cursor_ += run;
+                i += run;
+            } else {
+                each(second_ms, entries_[cursor_++].value);
+                ++i;
+            }
         }
-        const std::optional<double> v = compute();
-        entries_.push_back(Entry{second_ms, v});
+        if (i == to) return;
+        for (; i < to; ++i) {
+            const std::optional<double> v = compute(i);
+            entries_.push_back(Entry{seconds[i].timestamp_ms, v});
+            each(seconds[i].timestamp_ms, v);
+        }
         cursor_ = entries_.size();
-        return v;
     }
 
 private:

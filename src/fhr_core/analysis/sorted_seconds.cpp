@@ -9,7 +9,6 @@ namespace fhr_core::analysis {
 
 namespace {
 
-bool before(double a, double b) { return total_order_key(a) < total_order_key(b); }
 // Up to this many values that left or arrived are moved one by one.
 constexpr std::size_t kFewChanges = 16;
 
@@ -63,13 +62,13 @@ void SortedSeconds::compare_all(std::span<const SecondSample> seconds, Field fie
     std::size_t j = 0;
     while (i < entries_.size() || j < next_.size()) {
         if (j == next_.size() || (i < entries_.size() && entries_[i].second_ms < next_[j].second_ms)) {
-            left_.push_back(entries_[i++].value);
+            left_.push_back(total_order_key(entries_[i++].value));
         } else if (i == entries_.size() || next_[j].second_ms < entries_[i].second_ms) {
-            arrived_.push_back(next_[j++].value);
+            arrived_.push_back(total_order_key(next_[j++].value));
         } else {
             if (!same(entries_[i].value, next_[j].value)) {
-                left_.push_back(entries_[i].value);
-                arrived_.push_back(next_[j].value);
+                left_.push_back(total_order_key(entries_[i].value));
+                arrived_.push_back(total_order_key(next_[j].value));
             }
             ++i;
             ++j;
@@ -84,7 +83,7 @@ void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field fi
     arrived_.clear();
     const std::int64_t first_ms = seconds.front().timestamp_ms;
     // The seconds before the new stretch left.
-    while (head_ < entries_.size() && entries_[head_].second_ms < first_ms) left_.push_back(entries_[head_++].value);
+    while (head_ < entries_.size() && entries_[head_].second_ms < first_ms) left_.push_back(total_order_key(entries_[head_++].value));
     // The common seconds are seconds[0, common); the rest arrived.
     const auto common = static_cast<std::size_t>(
         std::upper_bound(seconds.begin(), seconds.end(), last_ms_,
@@ -94,15 +93,15 @@ void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field fi
     const std::optional<double>& first = seconds.front().*field;
     const bool had_first = head_ < entries_.size() && entries_[head_].second_ms == first_ms;
     if (had_first && !(first && same(*first, entries_[head_].value))) {
-        left_.push_back(entries_[head_].value);
+        left_.push_back(total_order_key(entries_[head_].value));
         if (first) {
-            arrived_.push_back(*first);
+            arrived_.push_back(total_order_key(*first));
             entries_[head_].value = *first;
         } else {
             ++head_;
         }
     } else if (!had_first && first) {
-        arrived_.push_back(*first);
+        arrived_.push_back(total_order_key(*first));
         if (head_ > 0) {
             entries_[--head_] = Entry{first_ms, *first};
         } else {
@@ -115,21 +114,21 @@ void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field fi
         const std::optional<double>& last = second.*field;
         const bool had_last = entries_.size() > head_ && entries_.back().second_ms == second.timestamp_ms;
         if (had_last && !(last && same(*last, entries_.back().value))) {
-            left_.push_back(entries_.back().value);
+            left_.push_back(total_order_key(entries_.back().value));
             if (last) {
-                arrived_.push_back(*last);
+                arrived_.push_back(total_order_key(*last));
                 entries_.back().value = *last;
             } else {
                 entries_.pop_back();
             }
         } else if (!had_last && last) {
-            arrived_.push_back(*last);
+            arrived_.push_back(total_order_key(*last));
             entries_.push_back(Entry{second.timestamp_ms, *last});
         }
     }
     for (const SecondSample& second : seconds.subspan(common)) {
         if (const std::optional<double>& v = second.*field) {
-            arrived_.push_back(*v);
+            arrived_.push_back(total_order_key(*v));
             entries_.push_back(Entry{second.timestamp_ms, *v});
         }
     }
@@ -138,16 +137,17 @@ void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field fi
 const std::vector<double>& SortedSeconds::update() {
     // Mostly new: sorting afresh is cheaper.
     if (left_.size() + arrived_.size() >= (entries_.size() - head_) / 2) return sort_afresh();
-    const auto less = [](double a, double b) { return before(a, b); };
+    const auto key_less = [](double a, std::uint64_t k) { return total_order_key(a) < k; };
+    const auto less_key = [](std::uint64_t k, double a) { return k < total_order_key(a); };
     if (left_.size() + arrived_.size() <= kFewChanges) {
         // A few values: each is found by binary search and moved in place. A
         // value that left and one that arrived are swapped in one move of the
         // values between their places.
         const std::size_t pairs = std::min(left_.size(), arrived_.size());
         for (std::size_t k = 0; k < pairs; ++k) {
-            const double v = arrived_[k];
-            const auto gone = std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], less);
-            const auto place = std::upper_bound(sorted_.begin(), sorted_.end(), v, less);
+            const double v = from_total_order_key(arrived_[k]);
+            const auto gone = std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], key_less);
+            const auto place = std::upper_bound(sorted_.begin(), sorted_.end(), arrived_[k], less_key);
             if (place <= gone) {
                 std::move_backward(place, gone, gone + 1);
                 *place = v;
@@ -157,30 +157,34 @@ const std::vector<double>& SortedSeconds::update() {
             }
         }
         for (std::size_t k = pairs; k < left_.size(); ++k) {
-            sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], less));
+            sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), left_[k], key_less));
         }
         for (std::size_t k = pairs; k < arrived_.size(); ++k) {
-            const double v = arrived_[k];
-            sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), v, less), v);
+            sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), arrived_[k], less_key),
+                           from_total_order_key(arrived_[k]));
         }
         return sorted_;
     }
-    sort_total_order(left_);
-    sort_total_order(arrived_);
+    sort_keys(left_);
+    sort_keys(arrived_);
     // One pass drops the values that left (each an element of the list) and
-    // merges in those that arrived.
-    merged_.clear();
-    std::size_t l = 0;
-    std::size_t a = 0;
+    // merges in those that arrived, comparing keys.
+    merged_.resize(sorted_.size() - left_.size() + arrived_.size());
+    double* out = merged_.data();
+    const std::uint64_t* left = left_.data();
+    const std::uint64_t* const left_end = left + left_.size();
+    const std::uint64_t* arrived = arrived_.data();
+    const std::uint64_t* const arrived_end = arrived + arrived_.size();
     for (const double v : sorted_) {
-        if (l < left_.size() && same(v, left_[l])) {
-            ++l;
+        const std::uint64_t k = total_order_key(v);
+        if (left != left_end && k == *left) {
+            ++left;
             continue;
         }
-        while (a < arrived_.size() && before(arrived_[a], v)) merged_.push_back(arrived_[a++]);
-        merged_.push_back(v);
+        while (arrived != arrived_end && *arrived < k) *out++ = from_total_order_key(*arrived++);
+        *out++ = v;
     }
-    merged_.insert(merged_.end(), arrived_.begin() + static_cast<std::ptrdiff_t>(a), arrived_.end());
+    while (arrived != arrived_end) *out++ = from_total_order_key(*arrived++);
     sorted_.swap(merged_);
     return sorted_;
 }

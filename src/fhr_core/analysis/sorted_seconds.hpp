@@ -56,10 +56,11 @@ private:
     std::vector<Entry> entries_;  // the previous stretch's values from head_ on, in time order
     std::size_t head_ = 0;
     std::vector<double> sorted_;
-    // Scratch lists kept for their capacity.
+    // Scratch lists kept for their capacity; left_ and arrived_ hold the
+    // total_order_key of each value.
     std::vector<Entry> next_;
-    std::vector<double> left_;
-    std::vector<double> arrived_;
+    std::vector<std::uint64_t> left_;
+    std::vector<std::uint64_t> arrived_;
     std::vector<double> merged_;
 };
 

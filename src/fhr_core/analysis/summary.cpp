@@ -13,10 +13,6 @@ constexpr double kP05 = 0.05;
 constexpr double kMedian = 0.5;
 constexpr double kP95 = 0.95;
 
-double from_total_order_key(std::uint64_t key) {
-    return std::bit_cast<double>((key & kSignBit) != 0 ? key & ~kSignBit : ~key);
-}
-
 // Below this size a comparison sort is as fast as the radix passes.
 constexpr std::size_t kRadixSortMin = 64;
 constexpr int kDigitBits = 8;
@@ -50,6 +46,14 @@ void radix_sort(std::vector<std::uint64_t>& keys) {
 
 }  // namespace
 
+void sort_keys(std::vector<std::uint64_t>& keys) {
+    if (keys.size() < kRadixSortMin) {
+        std::sort(keys.begin(), keys.end());
+    } else {
+        radix_sort(keys);
+    }
+}
+
 // Two doubles with equal keys have identical bits, so any ordering of equal
 // keys yields the same list: sorting the keys without stability gives exactly
 // the result of a stable sort, and integer keys sort quickly.
@@ -57,11 +61,7 @@ void sort_total_order(std::vector<double>& values) {
     if (values.size() < 2) return;
     std::vector<std::uint64_t> keys(values.size());
     std::transform(values.begin(), values.end(), keys.begin(), total_order_key);
-    if (keys.size() < kRadixSortMin) {
-        std::sort(keys.begin(), keys.end());
-    } else {
-        radix_sort(keys);
-    }
+    sort_keys(keys);
     std::transform(keys.begin(), keys.end(), values.begin(), from_total_order_key);
 }
 

@@ -30,8 +30,15 @@ inline std::uint64_t total_order_key(double value) {
     return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
 }
 
+// The double whose total_order_key is `key`.
+inline double from_total_order_key(std::uint64_t key) {
+    return std::bit_cast<double>((key & kSignBit) != 0 ? key & ~kSignBit : ~key);
+}
+
 // Stable ascending sort by IEEE 754 total order.
 void sort_total_order(std::vector<double>& values);
+// Ascending sort of total_order_key values.
+void sort_keys(std::vector<std::uint64_t>& keys);
 
 // Element at quantile q of an ascending, non-empty list.
 double quantile(const std::vector<double>& sorted, double q);

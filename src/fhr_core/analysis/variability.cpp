@@ -24,7 +24,8 @@ constexpr double kMedianQuantile = 0.5;
 
 }  // namespace
 
-std::optional<double> estimate_variability(SeriesView series, Span span, double baseline, ChunkAmplitudes& shared) {
+std::optional<double> estimate_variability(SeriesView series, Span span, double baseline, ChunkAmplitudes& shared,
+                                           WholeEnds whole_ends) {
     const std::int64_t from_ms = span.from_ms;
     const std::int64_t to_ms = span.to_ms;
     if (from_ms >= to_ms) return std::nullopt;
@@ -60,9 +61,10 @@ std::optional<double> estimate_variability(SeriesView series, Span span, double 
             const double high = select_quantile(chunk, kAmplitudeHighQuantile);
             return high - select_quantile(chunk, kAmplitudeLowQuantile);
         };
-        // A chunk holding neither end of the window is the same in every
-        // window meeting it.
-        const bool inner = first != series.begin() && next != series.end();
+        // A chunk holding neither end of the window, or an end second that
+        // holds all its rows, is the same in every window meeting it.
+        const bool inner =
+            (first != series.begin() || whole_ends.first) && (next != series.end() || whole_ends.last);
         const std::optional<double> amplitude =
             inner && shared.shared() ? shared.amplitude(chunk_start, chunk_end, baseline, measure) : measure();
         if (amplitude) amplitudes.push_back(*amplitude);

@@ -12,8 +12,11 @@ namespace fhr_core::analysis {
 // Median of the p95 - p05 amplitudes of the one-minute chunks of the span,
 // taken half-open ([from_ms, to_ms)), that hold at least 30 values within
 // 25 bpm of the baseline; absent with fewer than two such chunks. `shared`
-// keeps chunk amplitudes between calls.
-std::optional<double> estimate_variability(SeriesView series, Span span, double baseline, ChunkAmplitudes& shared);
+// keeps chunk amplitudes between calls; a chunk holding the series' first or
+// last second shares its amplitude only when `whole_ends` says that second
+// holds all its rows.
+std::optional<double> estimate_variability(SeriesView series, Span span, double baseline, ChunkAmplitudes& shared,
+                                           WholeEnds whole_ends = {});
 
 std::optional<VariabilityClass> classify_variability(std::optional<double> variability_bpm);
 
