@@ -11,8 +11,27 @@ namespace {
 
 // Up to this many values that left or arrived are moved one by one.
 constexpr std::size_t kFewChanges = 16;
+// Batches of more values than kFewChanges are kept, this many at most.
+constexpr std::size_t kBatchesKept = 32;
+// Up to this many keys beside a batch are put in its order one by one.
+constexpr std::size_t kFewBesideBatch = 8;
 
 bool same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+// Puts `keys` in order, given that keys[from, to) in order are `sorted`.
+void order_around(std::vector<std::uint64_t>& keys, std::size_t from, std::size_t to,
+                  const std::vector<std::uint64_t>& sorted, std::vector<std::uint64_t>& scratch) {
+    scratch.assign(sorted.begin(), sorted.end());
+    scratch.insert(scratch.end(), keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(from));
+    scratch.insert(scratch.end(), keys.begin() + static_cast<std::ptrdiff_t>(to), keys.end());
+    const auto beside = scratch.begin() + static_cast<std::ptrdiff_t>(sorted.size());
+    if (static_cast<std::size_t>(scratch.end() - beside) <= kFewBesideBatch) {
+        for (auto it = beside; it != scratch.end(); ++it) std::rotate(std::upper_bound(scratch.begin(), it, *it), it, it + 1);
+    } else {
+        sort_keys(scratch);
+    }
+    keys.swap(scratch);
+}
 
 }  // namespace
 
@@ -27,6 +46,8 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
     const std::int64_t first_ms = seconds.front().timestamp_ms;
     const std::int64_t last_ms = seconds.back().timestamp_ms;
     const bool first_call = !called_;
+    leaving_ = batches_.size();
+    arrived_from_ = arrived_to_ = 0;
     if (first_call || !recording_seconds_ || first_ms < first_ms_ || last_ms < last_ms_ || first_ms > last_ms_) {
         compare_all(seconds, field, !first_call);
     } else {
@@ -40,6 +61,62 @@ const std::vector<double>& SortedSeconds::of(std::span<const SecondSample> secon
         head_ = 0;
     }
     return first_call ? sort_afresh() : update();
+}
+
+void SortedSeconds::find_batch(std::size_t from, std::int64_t first_ms) {
+    if (from == head_) return;
+    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(from);
+    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(head_);
+    const auto before = [](const Entry& e, std::int64_t ms) { return e.second_ms < ms; };
+    const auto after = [](std::int64_t ms, const Entry& e) { return ms < e.second_ms; };
+    for (std::size_t b = 0; b < batches_.size(); ++b) {
+        const Batch& batch = batches_[b];
+        if (batch.first_ms < begin->second_ms || batch.last_ms >= first_ms) continue;
+        const auto batch_begin = std::lower_bound(begin, end, batch.first_ms, before);
+        const auto batch_end = std::upper_bound(batch_begin, end, batch.last_ms, after);
+        const auto at = static_cast<std::size_t>(batch_begin - begin);
+        const auto count = static_cast<std::size_t>(batch_end - batch_begin);
+        // The same values in the same order: the same sorted keys.
+        if (count == batch.in_time.size() &&
+            std::equal(batch.in_time.begin(), batch.in_time.end(), left_.begin() + static_cast<std::ptrdiff_t>(at))) {
+            leaving_ = b;
+            left_from_ = at;
+            left_to_ = at + count;
+            return;
+        }
+    }
+}
+
+void SortedSeconds::sort_changes() {
+    if (leaving_ < batches_.size()) {
+        order_around(left_, left_from_, left_to_, batches_[leaving_].sorted, ordered_);
+    } else {
+        sort_keys(left_);
+    }
+    if (arrived_from_ == arrived_to_) {
+        sort_keys(arrived_);
+        return;
+    }
+    // Kept in place of a batch whose seconds have all left, else of the
+    // oldest one.
+    std::size_t slot = 0;
+    while (slot < batches_.size() && batches_[slot].last_ms >= first_ms_) ++slot;
+    if (slot == batches_.size()) {
+        if (batches_.size() < kBatchesKept) {
+            batches_.emplace_back();
+        } else {
+            slot = next_batch_;
+            next_batch_ = (next_batch_ + 1) % kBatchesKept;
+        }
+    }
+    Batch& batch = batches_[slot];
+    batch.first_ms = arrived_first_ms_;
+    batch.last_ms = arrived_last_ms_;
+    batch.in_time.assign(arrived_.begin() + static_cast<std::ptrdiff_t>(arrived_from_),
+                         arrived_.begin() + static_cast<std::ptrdiff_t>(arrived_to_));
+    batch.sorted = batch.in_time;
+    sort_keys(batch.sorted);
+    order_around(arrived_, arrived_from_, arrived_to_, batch.sorted, ordered_);
 }
 
 void SortedSeconds::compare_all(std::span<const SecondSample> seconds, Field field, bool find_changes) {
@@ -83,7 +160,9 @@ void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field fi
     arrived_.clear();
     const std::int64_t first_ms = seconds.front().timestamp_ms;
     // The seconds before the new stretch left.
+    const std::size_t left_from = head_;
     while (head_ < entries_.size() && entries_[head_].second_ms < first_ms) left_.push_back(total_order_key(entries_[head_++].value));
+    find_batch(left_from, first_ms);
     // The common seconds are seconds[0, common); the rest arrived.
     const auto common = static_cast<std::size_t>(
         std::upper_bound(seconds.begin(), seconds.end(), last_ms_,
@@ -126,10 +205,21 @@ void SortedSeconds::compare_ends(std::span<const SecondSample> seconds, Field fi
             entries_.push_back(Entry{second.timestamp_ms, *last});
         }
     }
+    const std::size_t tail_from = arrived_.size();
     for (const SecondSample& second : seconds.subspan(common)) {
         if (const std::optional<double>& v = second.*field) {
             arrived_.push_back(total_order_key(*v));
             entries_.push_back(Entry{second.timestamp_ms, *v});
+        }
+    }
+    // The batch: the seconds that arrived but the last.
+    if (common + 1 < seconds.size()) {
+        const std::size_t tail_to = arrived_.size() - ((seconds.back().*field) ? 1 : 0);
+        if (tail_to - tail_from > kFewChanges) {
+            arrived_from_ = tail_from;
+            arrived_to_ = tail_to;
+            arrived_first_ms_ = seconds[common].timestamp_ms;
+            arrived_last_ms_ = seconds[seconds.size() - 2].timestamp_ms;
         }
     }
 }
@@ -165,8 +255,7 @@ const std::vector<double>& SortedSeconds::update() {
         }
         return sorted_;
     }
-    sort_keys(left_);
-    sort_keys(arrived_);
+    sort_changes();
     // One pass drops the values that left (each an element of the list) and
     // merges in those that arrived, comparing keys.
     merged_.resize(sorted_.size() - left_.size() + arrived_.size());

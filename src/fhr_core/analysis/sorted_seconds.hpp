@@ -44,6 +44,14 @@ private:
     // Folds left_ and arrived_ into sorted_.
     const std::vector<double>& update();
     const std::vector<double>& sort_afresh();  // sorted_ from entries_
+    // The seconds that arrived at the end of a stretch, but its last one
+    // (which the next window may bin again), are kept sorted as a batch: when
+    // they leave with the same values, their sorted keys are taken again.
+    // Finds a batch among the values that left, entries_[from, head_) (left_
+    // holding their keys from its start).
+    void find_batch(std::size_t from, std::int64_t first_ms);
+    // Puts left_ and arrived_ in order, keeping the batch that arrived.
+    void sort_changes();
 
     struct Entry {
         std::int64_t second_ms;
@@ -62,6 +70,27 @@ private:
     std::vector<std::uint64_t> left_;
     std::vector<std::uint64_t> arrived_;
     std::vector<double> merged_;
+    std::vector<std::uint64_t> ordered_;
+
+    struct Batch {
+        std::int64_t first_ms = 0;  // its first and last seconds
+        std::int64_t last_ms = 0;
+        std::vector<std::uint64_t> in_time;  // its keys in time order
+        std::vector<std::uint64_t> sorted;
+    };
+    std::vector<Batch> batches_;
+    std::size_t next_batch_ = 0;  // the one replaced when none has left
+    // Of the last compare_ends: left_[left_from_, left_to_) are the keys of
+    // batches_[leaving_] (none: batches_.size()); arrived_[arrived_from_,
+    // arrived_to_) those of the seconds arrived_first_ms_ to
+    // arrived_last_ms_ (none: an empty range).
+    std::size_t leaving_ = 0;
+    std::size_t left_from_ = 0;
+    std::size_t left_to_ = 0;
+    std::size_t arrived_from_ = 0;
+    std::size_t arrived_to_ = 0;
+    std::int64_t arrived_first_ms_ = 0;
+    std::int64_t arrived_last_ms_ = 0;
 };
 
 // The sorted lists one window's measurements read; the driver keeps one set
