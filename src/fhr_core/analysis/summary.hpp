@@ -25,14 +25,16 @@ inline constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
 // double; equal keys are equal bits. Negative values are inverted so that
 // larger magnitudes come first, non-negative ones get the top bit set so that
 // they follow every negative one: -NaN < -inf < ... < -0 < +0 < ... < +NaN.
+// Both flip the bits under a mask made from the sign without a branch: all of
+// them for a negative value (a key below kSignBit), the sign alone otherwise.
 inline std::uint64_t total_order_key(double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
-    return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
+    return bits ^ (static_cast<std::uint64_t>(std::bit_cast<std::int64_t>(bits) >> 63) | kSignBit);
 }
 
 // The double whose total_order_key is `key`.
 inline double from_total_order_key(std::uint64_t key) {
-    return std::bit_cast<double>((key & kSignBit) != 0 ? key & ~kSignBit : ~key);
+    return std::bit_cast<double>(key ^ (~static_cast<std::uint64_t>(std::bit_cast<std::int64_t>(key) >> 63) | kSignBit));
 }
 
 // Stable ascending sort by IEEE 754 total order.
