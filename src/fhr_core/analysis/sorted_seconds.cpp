@@ -257,21 +257,33 @@ const std::vector<double>& SortedSeconds::update() {
     }
     sort_changes();
     // One pass drops the values that left (each an element of the list) and
-    // merges in those that arrived, comparing keys.
+    // merges in those that arrived, comparing keys. A value whose key is
+    // below both the next one to leave and the next to arrive is copied as
+    // it is.
     merged_.resize(sorted_.size() - left_.size() + arrived_.size());
     double* out = merged_.data();
     const std::uint64_t* left = left_.data();
     const std::uint64_t* const left_end = left + left_.size();
     const std::uint64_t* arrived = arrived_.data();
     const std::uint64_t* const arrived_end = arrived + arrived_.size();
+    constexpr std::uint64_t kNone = ~std::uint64_t{0};  // no key is below it
+    const auto next_change = [&] {
+        return std::min(left != left_end ? *left : kNone, arrived != arrived_end ? *arrived : kNone);
+    };
+    std::uint64_t next = next_change();
     for (const double v : sorted_) {
         const std::uint64_t k = total_order_key(v);
-        if (left != left_end && k == *left) {
-            ++left;
+        if (k < next) {
+            *out++ = v;
             continue;
         }
         while (arrived != arrived_end && *arrived < k) *out++ = from_total_order_key(*arrived++);
-        *out++ = v;
+        if (left != left_end && k == *left) {
+            ++left;
+        } else {
+            *out++ = v;
+        }
+        next = next_change();
     }
     while (arrived != arrived_end) *out++ = from_total_order_key(*arrived++);
     sorted_.swap(merged_);
