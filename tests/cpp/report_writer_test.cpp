@@ -62,8 +62,14 @@ TEST(ReportWriter, EscapesBackslashQuoteAndLineFeedOnly) {
         {"a\\nb", "a\\\\nb"},  // a backslash and the letter n are not a line feed
         {"tab\there\rcr", "tab\there\rcr"},
         {"\xC3\xA9\x01", "\xC3\xA9\x01"},
+        {"2026-01-01T00:00:00\"", "2026-01-01T00:00:00\\\""},  // in the last, partial word
+        {"2026-01-01\\T00:00:00.000", "2026-01-01\\\\T00:00:00.000"},
+        {"2026-01-01T00:00:00.000+01:00", "2026-01-01T00:00:00.000+01:00"},
     };
-    for (const auto& c : cases) EXPECT_EQ(escape_json(c.in), c.out) << c.in;
+    for (const auto& c : cases) {
+        EXPECT_EQ(escape_json(c.in), c.out) << c.in;
+        EXPECT_EQ(fhr_core::analysis::detail::needs_json_escape(c.in), c.out != c.in) << c.in;
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -60,7 +62,7 @@ bool needs_escape(char c) { return c == '\\' || c == '"' || c == '\n'; }
 
 void append_escaped(std::string& out, std::string_view text) {
     out.push_back('"');
-    if (std::any_of(text.begin(), text.end(), needs_escape)) {
+    if (detail::needs_json_escape(text)) {
         out.append(escape_json(text));
     } else {
         out.append(text);
@@ -342,6 +344,24 @@ bool append_fixed3_exactly(std::string& out, double value) {
 }  // namespace
 
 namespace detail {
+
+// Eight characters at a time: a byte of the word XOR a character repeated is
+// zero where the word holds that character.
+bool needs_json_escape(std::string_view text) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    const auto has_zero_byte = [](std::uint64_t v) { return ((v - kOnes) & ~v & kHighBits) != 0; };
+    std::size_t i = 0;
+    for (; i + sizeof(std::uint64_t) <= text.size(); i += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if (has_zero_byte(word ^ (kOnes * '\\')) || has_zero_byte(word ^ (kOnes * '"')) ||
+            has_zero_byte(word ^ (kOnes * '\n'))) {
+            return true;
+        }
+    }
+    return std::any_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), needs_escape);
+}
 
 std::string escape_json(std::string_view text) {
     std::string out;

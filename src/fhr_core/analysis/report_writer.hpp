@@ -44,6 +44,8 @@ namespace detail {
 
 // Doubles backslashes, then escapes double quotes and line feeds.
 std::string escape_json(std::string_view text);
+// Whether escape_json would change the text.
+bool needs_json_escape(std::string_view text);
 
 // A double in fixed notation with three decimals (ties to even on the exact
 // binary value; "-0.000" kept; NaN, inf, -inf for non-finite values).
