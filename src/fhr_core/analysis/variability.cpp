@@ -13,6 +13,7 @@ namespace fhr_core::analysis {
 namespace {
 
 constexpr std::uint64_t kChunkMs = time::minutes_ms(1);
+constexpr std::uint64_t kSecondMs = time::seconds_ms(1);
 // Seconds further than this from the baseline belong to accelerations or
 // decelerations and are left out of the amplitude.
 constexpr double kMaxDistanceFromBaselineBpm = 25.0;
@@ -49,7 +50,17 @@ std::optional<double> estimate_variability(SeriesView series, Span span, double 
         const std::int64_t chunk_end = remaining > kChunkMs ? time::later(chunk_start, kChunkMs) : to_ms;
 
         const auto first = next;
-        while (next != series.end() && next->timestamp_ms < chunk_end) ++next;
+        // Seconds mostly follow one another a second apart: the chunk then
+        // ends as many seconds on as start before its end. Else walk.
+        const auto in_chunk = [&](SeriesView::iterator s) { return s != series.end() && s->timestamp_ms < chunk_end; };
+        const std::uint64_t seconds_on = (time::length_between(next->timestamp_ms, chunk_end) + kSecondMs - 1) / kSecondMs;
+        const auto guess = next + static_cast<std::ptrdiff_t>(
+                                      std::min<std::uint64_t>(seconds_on, static_cast<std::uint64_t>(series.end() - next)));
+        if (guess != next && in_chunk(guess - 1) && !in_chunk(guess)) {
+            next = guess;
+        } else {
+            while (in_chunk(next)) ++next;
+        }
         const auto measure = [&]() -> std::optional<double> {
             chunk.clear();
             for (auto second = first; second != next; ++second) {
