@@ -10,8 +10,9 @@ namespace fhr_core::analysis {
 
 // The amplitude of a one-minute chunk depends only on its seconds and the
 // baseline it is measured against: when its seconds are whole in every
-// window reading it (none is a window's first or last second), windows that
-// meet the same chunk with the same baseline share the amplitude. Only with
+// window reading it (none is a window's first or last second, or that second
+// holds all its rows), windows that meet the same chunk with the same
+// baseline share the amplitude. Only with
 // `recording_seconds` (see SortedSeconds); without, every chunk is measured
 // afresh.
 class ChunkAmplitudes {
